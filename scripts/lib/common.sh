@@ -1,0 +1,48 @@
+# Shared by the scripts in scripts/: project root, privilege, and Debian package set-up.
+# shellcheck shell=bash
+
+KESTROVE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
+die() { printf '\033[1;31mError: %s\033[0m\n' "$*" >&2; exit 1; }
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo "$@"
+    else
+        die "need root (or sudo) to run: $*"
+    fi
+}
+
+# ensure_packages PKG...: installs the Debian packages that are not installed yet.
+ensure_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    say "Installing Debian packages: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    as_root apt-get update -q || die "apt-get update failed"
+    as_root apt-get install -y -q --no-install-recommends "${missing[@]}" ||
+        die "apt-get install failed for: ${missing[*]}"
+}
+
+# What building the program needs.
+BUILD_PACKAGES=(
+    g++ cmake ninja-build pkg-config
+    libsqlite3-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    fonts-wqy-zenhei
+)
+# What the tests and benchmarks need on top.
+TEST_PACKAGES=(
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth
+)
+
+jobs_count() { nproc 2>/dev/null || echo 2; }
