@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <optional>
 #include <stop_token>
-#include <string_view>
 
 #include "FileFailure.h"
 #include "Keystream.h"
@@ -36,9 +35,5 @@ struct [[nodiscard]] FileOutcome {
                                       std::stop_token stop = {});
 [[nodiscard]] FileOutcome TransformFile(const std::filesystem::path& path, Direction direction,
                                         std::int32_t cipherKey, std::stop_token stop = {});
-
-// Temporary files we create beside a file while replacing it carry names of this form; the
-// folder walker never selects one.
-[[nodiscard]] bool IsOurTemporaryName(std::string_view fileName);
 
 }  // namespace kestrove
