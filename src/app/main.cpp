@@ -1,0 +1,23 @@
+#include <QApplication>
+
+#include "ModFun.h"
+#include "ProgramWindows.h"
+#include "RunState.h"
+#include "UiServices.h"
+#include "WindowLooks.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kestrove"));
+    QApplication::setApplicationVersion(QStringLiteral("1.01"));
+    QApplication::setDesktopFileName(QStringLiteral("kestrove"));
+    QApplication::setWindowIcon(kestrove::ProgramIcon());
+
+    kestrove::RunState state;
+    kestrove::QtMessageBoxes boxes;
+    kestrove::QuitEventLoop end;
+    // Declared after the run state: the windows (and the drop worker) go first.
+    kestrove::ProgramWindows windows(state, {boxes, end, kestrove::OpenUrlInDesktop});
+    kestrove::Main(state, windows);
+    return QApplication::exec();
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FileTransform.h"
+#include "FolderWalker.h"
+#include "PathInfo.h"
+
+namespace kestrove {
+
+// Full width of the progress bar, in pixels.
+inline constexpr int kProgressFullWidth = 217;
+
+// Width of the bar after the i-th of count files: i / count * 217 in double precision, taken to
+// the nearest integer with ties going to the even one.
+[[nodiscard]] int ProgressWidth(std::size_t i, std::size_t count);
+
+// One drop: the target it landed on (0 encrypt, 1 decrypt) and the dropped paths in list order.
+struct DropJob {
+    int index = 0;
+    std::vector<std::filesystem::path> paths;
+    std::int32_t cipherKey = 0;
+};
+
+// What a drop shows. The runner calls these on its worker thread, in this order per drop:
+// BeginDrop, then SetProgress / ReportFailure as files are done, then EndDrop or AbandonDrop.
+class DropView {
+public:
+    virtual ~DropView() = default;
+    virtual void BeginDrop(int index) = 0;
+    virtual void SetProgress(int width) = 0;
+    virtual void EndDrop(int index) = 0;
+    // Both return once the user has closed the box, or as soon as a stop is requested.
+    virtual void ReportFailure(const std::u16string& text, std::stop_token stop) = 0;
+    virtual void AbandonDrop(int index, std::stop_token stop) = 0;
+};
+
+// The file-system work of a drop; tests replace parts of it.
+struct DropWork {
+    std::function<PathInfo(const std::filesystem::path&)> classify;
+    std::function<std::optional<FileId>(const std::filesystem::path&)> identify;
+    // Lists the files of one folder with "*.*" into results (emptied first).
+    std::function<WalkEnd(const std::filesystem::path&, std::vector<std::filesystem::path>&,
+                          const WalkObserver&)>
+        walk;
+    std::function<FileOutcome(const std::filesystem::path&, Direction, std::int32_t,
+                              std::stop_token)>
+        transform;
+
+    // The real thing: the core library's classification, walker and file transform.
+    [[nodiscard]] static DropWork FromCore();
+};
+
+// Runs drops one after another, in arrival order, on one worker thread, so the window stays
+// responsive and a second drop never runs inside the first.
+class DropJobRunner {
+public:
+    explicit DropJobRunner(DropView& view, DropWork work = DropWork::FromCore());
+    ~DropJobRunner();
+    DropJobRunner(const DropJobRunner&) = delete;
+    DropJobRunner& operator=(const DropJobRunner&) = delete;
+
+    void Enqueue(DropJob job);
+
+    // Asks the worker to stop and waits for it: a file being transformed is abandoned between
+    // two blocks and keeps its old content. Queued drops are dropped. Idempotent.
+    void Stop();
+
+private:
+    void WorkerLoop(std::stop_token stop);
+    void RunDrop(const DropJob& job, std::stop_token stop);
+    // False when the drop must end here (a stop was requested).
+    bool TransformOnce(const std::filesystem::path& file, const DropJob& job,
+                       std::set<FileId>& seen, std::stop_token stop);
+    bool RunFolder(const std::filesystem::path& folder, const DropJob& job,
+                   std::set<FileId>& seen, std::stop_token stop);
+
+    DropView& m_view;
+    DropWork m_work;
+    std::mutex m_mutex;
+    std::condition_variable_any m_wake;
+    std::deque<DropJob> m_queue;
+    std::jthread m_worker;  // last, so that it starts after everything above exists
+};
+
+}  // namespace kestrove

@@ -1,0 +1,163 @@
+// The drop worker on its own, with the file system replaced: failures that real files cannot
+// easily produce, and stopping while the worker waits for the user.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+
+#include "DropJobRunner.h"
+#include "TextCodec.h"
+
+namespace kestrove::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Records what a drop shows; boxes are answered at once unless holdBoxes is set.
+class FakeView final : public DropView {
+public:
+    void BeginDrop(int index) override { Add("begin " + std::to_string(index)); }
+    void SetProgress(int width) override { Add("width " + std::to_string(width)); }
+    void EndDrop(int index) override { Add("end " + std::to_string(index)); }
+    void ReportFailure(const std::u16string& text, std::stop_token stop) override {
+        Add("failure " + Utf16ToUtf8(text));
+        Hold(stop);
+    }
+    void AbandonDrop(int index, std::stop_token stop) override {
+        Add("abandon " + std::to_string(index));
+        Hold(stop);
+    }
+
+    bool WaitFor(std::size_t count) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, 10s, [&] { return m_events.size() >= count; });
+    }
+    std::vector<std::string> Events() {
+        std::lock_guard lock(m_mutex);
+        return m_events;
+    }
+
+    bool holdBoxes = false;
+
+private:
+    void Add(std::string event) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_events.push_back(std::move(event));
+        }
+        m_changed.notify_all();
+    }
+    void Hold(std::stop_token stop) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, stop, [this] { return !holdBoxes; });
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable_any m_changed;
+    std::vector<std::string> m_events;
+};
+
+// Every path is a folder holding the files listed for it, or a regular file.
+DropWork FakeWork(std::map<fs::path, std::vector<fs::path>> folders,
+                  std::vector<fs::path>* transformed) {
+    DropWork work;
+    work.classify = [folders](const fs::path& path) {
+        return PathInfo{folders.count(path) ? PathKind::Folder : PathKind::RegularFile, {}};
+    };
+    work.identify = [](const fs::path&) { return std::optional<FileId>(); };
+    work.walk = [folders](const fs::path& folder, std::vector<fs::path>& results,
+                          const WalkObserver& observer) {
+        results.clear();
+        if (folder.filename() == "unreadable") {
+            observer.onFailure({folder / "deeper", u"Permission denied"});
+        }
+        for (const auto& file : folders.at(folder)) {
+            if (!observer.onEntry()) {
+                return WalkEnd::Stopped;
+            }
+            results.push_back(file);
+        }
+        return WalkEnd::Completed;
+    };
+    work.transform = [transformed](const fs::path& path, Direction, std::int32_t,
+                                   std::stop_token) {
+        if (path.filename() == "explodes") {
+            throw std::runtime_error("out of memory");
+        }
+        transformed->push_back(path);
+        return FileOutcome{};
+    };
+    return work;
+}
+
+TEST(ProgressWidth, RoundsHalfToEven) {
+    EXPECT_EQ(ProgressWidth(1, 2), 108);
+    EXPECT_EQ(ProgressWidth(1, 3), 72);
+    EXPECT_EQ(ProgressWidth(2, 3), 145);
+    EXPECT_EQ(ProgressWidth(3, 4), 163);
+    EXPECT_EQ(ProgressWidth(1, 14), 16);
+    EXPECT_EQ(ProgressWidth(7, 7), 217);
+    // No 16-bit limit on the count.
+    EXPECT_EQ(ProgressWidth(40000, 80000), 108);
+    EXPECT_EQ(ProgressWidth(1, 100000), 0);
+}
+
+TEST(DropJobRunner, UnreadableFolderIsReportedAndTheWalkGoesOn) {
+    FakeView view;
+    std::vector<fs::path> transformed;
+    DropJobRunner runner(view, FakeWork({{"/d/unreadable", {"/d/unreadable/a.txt"}}}, &transformed));
+    runner.Enqueue({0, {"/d/unreadable", "/d/b.txt"}, 50});
+    ASSERT_TRUE(view.WaitFor(5));
+    runner.Stop();
+    const auto events = view.Events();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0], "begin 0");
+    EXPECT_EQ(events[1], "failure 加密时Permission denied");
+    EXPECT_EQ(events[2], "width 217");
+    EXPECT_EQ(events[3], "end 0");
+    EXPECT_EQ(transformed, (std::vector<fs::path>{"/d/unreadable/a.txt", "/d/b.txt"}));
+}
+
+TEST(DropJobRunner, UnexpectedErrorAbandonsTheDrop) {
+    FakeView view;
+    std::vector<fs::path> transformed;
+    DropJobRunner runner(view, FakeWork({}, &transformed));
+    runner.Enqueue({1, {"/d/a", "/d/explodes", "/d/c"}, 50});
+    runner.Enqueue({0, {"/d/next"}, 50});
+    ASSERT_TRUE(view.WaitFor(4));
+    runner.Stop();
+    EXPECT_EQ(view.Events(), (std::vector<std::string>{"begin 1", "abandon 1", "begin 0", "end 0"}));
+    EXPECT_EQ(transformed, (std::vector<fs::path>{"/d/a", "/d/next"}));
+}
+
+TEST(DropJobRunner, EmptyFolderLeavesTheBarAndCompletes) {
+    FakeView view;
+    std::vector<fs::path> transformed;
+    DropJobRunner runner(view, FakeWork({{"/d/empty", {}}}, &transformed));
+    runner.Enqueue({0, {"/d/empty"}, 50});
+    ASSERT_TRUE(view.WaitFor(2));
+    runner.Stop();
+    EXPECT_EQ(view.Events(), (std::vector<std::string>{"begin 0", "end 0"}));
+}
+
+TEST(DropJobRunner, StopEndsAWaitForTheUserAndDropsWhatIsQueued) {
+    FakeView view;
+    view.holdBoxes = true;
+    std::vector<fs::path> transformed;
+    DropJobRunner runner(view, FakeWork({{"/d/unreadable", {"/d/unreadable/a.txt"}}}, &transformed));
+    runner.Enqueue({0, {"/d/unreadable"}, 50});
+    runner.Enqueue({1, {"/d/later.txt"}, 50});
+    ASSERT_TRUE(view.WaitFor(2));
+    const auto before = std::chrono::steady_clock::now();
+    runner.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+    const auto events = view.Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_TRUE(transformed.empty());
+}
+
+}  // namespace
+}  // namespace kestrove::test

@@ -1,0 +1,123 @@
+#include "UiTestSupport.h"
+
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTest>
+#include <QWidget>
+
+#include "DropData.h"
+#include "Keystream.h"
+#include "Password.h"
+
+namespace kestrove::test {
+
+void RecordingBoxes::Show(QWidget* parent, const QString& text, const QString& title, int style) {
+    boxes.push_back({text, title, style, parent});
+    if (onShow) {
+        onShow(boxes.back());
+    }
+}
+
+UiHarness::UiHarness()
+    : store(std::make_shared<MemoryRegistryStore>()),
+      state([store = store] { return std::make_unique<clsQvnReg>(store); }),
+      services{boxes, end, [this](const QUrl& url) { openedUrls.push_back(url); }} {}
+
+void UiHarness::StorePassword(const std::u16string& password) {
+    clsQvnReg(store).SaveString(kDigestRoot, kDigestPath, kDigestValue,
+                                DigestOfPassword(password).text);
+}
+
+std::optional<std::u16string> UiHarness::StoredValue() {
+    return clsQvnReg(store).GetString(kDigestRoot, kDigestPath, kDigestValue);
+}
+
+TempFolder::TempFolder() {
+    std::random_device seed;
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        auto candidate = base / ("kestrove-ui-test-" + std::to_string(seed()));
+        if (std::filesystem::create_directory(candidate)) {
+            m_path = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    // Give back write permission first so that read-only test files go too.
+    for (auto it = std::filesystem::recursive_directory_iterator(m_path, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        if (!it->is_symlink(ignored)) {
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+        }
+    }
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write a test file");
+    }
+}
+
+std::vector<std::uint8_t> SampleBytes(std::size_t n, unsigned seed) {
+    std::vector<std::uint8_t> bytes(n);
+    std::minstd_rand random(seed + 1);
+    for (auto& byte : bytes) {
+        byte = static_cast<std::uint8_t>(random());
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> Encrypted(std::vector<std::uint8_t> plain, std::uint32_t key) {
+    for (std::size_t j = 0; j < plain.size(); ++j) {
+        plain[j] = static_cast<std::uint8_t>(plain[j] + KeystreamValue(j + 1, key));
+    }
+    return plain;
+}
+
+QList<QUrl> FileUrls(const std::vector<std::filesystem::path>& paths) {
+    QList<QUrl> urls;
+    for (const auto& path : paths) {
+        urls.append(QUrl::fromLocalFile(TextFromPath(path)));
+    }
+    return urls;
+}
+
+bool DragAndDrop(QWidget* widget, const QList<QUrl>& urls, Qt::DropActions actions) {
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint centre = widget->rect().center();
+    QDragEnterEvent enter(centre, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &enter);
+    QDragMoveEvent move(centre, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
+    const bool accepted = enter.isAccepted() && move.isAccepted();
+    QDropEvent drop(centre, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &drop);
+    return accepted && enter.dropAction() == Qt::CopyAction;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
+    return QTest::qWaitFor(done, milliseconds);
+}
+
+}  // namespace kestrove::test

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include "MemoryRegistryStore.h"
+#include "RunState.h"
+#include "UiServices.h"
+
+class QWidget;
+
+namespace kestrove::test {
+
+// Records every message box instead of showing it; onShow may act while "the box is open".
+class RecordingBoxes final : public MessageBoxes {
+public:
+    struct Box {
+        QString text;
+        QString title;
+        int style = -1;
+        QWidget* parent = nullptr;
+    };
+    void Show(QWidget* parent, const QString& text, const QString& title, int style) override;
+
+    std::vector<Box> boxes;
+    std::function<void(const Box&)> onShow;
+};
+
+class RecordingEnd final : public ProgramEnd {
+public:
+    void EndProgram() override { ++count; }
+    int count = 0;
+};
+
+// A run state over an in-memory store, and services that record instead of acting.
+class UiHarness {
+public:
+    UiHarness();
+
+    // Stores the digest of password as if an earlier run had set it.
+    void StorePassword(const std::u16string& password);
+    [[nodiscard]] std::optional<std::u16string> StoredValue();
+
+    std::shared_ptr<MemoryRegistryStore> store;
+    RunState state;
+    RecordingBoxes boxes;
+    RecordingEnd end;
+    std::vector<QUrl> openedUrls;
+    UiServices services;
+};
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    [[nodiscard]] const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+[[nodiscard]] std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+// Bytes 0, 1, 2, ... of length n, varied by seed.
+[[nodiscard]] std::vector<std::uint8_t> SampleBytes(std::size_t n, unsigned seed);
+// What the file transform makes of plain under key.
+[[nodiscard]] std::vector<std::uint8_t> Encrypted(std::vector<std::uint8_t> plain, std::uint32_t key);
+
+[[nodiscard]] QList<QUrl> FileUrls(const std::vector<std::filesystem::path>& paths);
+
+// Drags data over widget and drops it there the way the platform does; returns whether the
+// target accepted the drag.
+bool DragAndDrop(QWidget* widget, const QList<QUrl>& urls,
+                 Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction);
+
+// Processes events until done() holds; false after the time limit.
+[[nodiscard]] bool WaitUntil(const std::function<bool()>& done, int milliseconds = 20000);
+
+}  // namespace kestrove::test
