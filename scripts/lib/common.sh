@@ -44,5 +44,9 @@ TEST_PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth
 )
+# What looking at the real windows needs on top (scripts/screenshot).
+SCREENSHOT_PACKAGES=(
+    xvfb xauth xdotool imagemagick
+)
 
 jobs_count() { nproc 2>/dev/null || echo 2; }

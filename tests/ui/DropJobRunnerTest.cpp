@@ -110,7 +110,7 @@ TEST(DropJobRunner, UnreadableFolderIsReportedAndTheWalkGoesOn) {
     std::vector<fs::path> transformed;
     DropJobRunner runner(view, FakeWork({{"/d/unreadable", {"/d/unreadable/a.txt"}}}, &transformed));
     runner.Enqueue({0, {"/d/unreadable", "/d/b.txt"}, 50});
-    ASSERT_TRUE(view.WaitFor(5));
+    ASSERT_TRUE(view.WaitFor(4));
     runner.Stop();
     const auto events = view.Events();
     ASSERT_EQ(events.size(), 4u);

@@ -85,7 +85,7 @@ protected:
     }
     void ExpectPlain(const fs::path& path) { EXPECT_EQ(ReadBytes(path), plain.at(path)) << path; }
     void ExpectPointersReset() {
-        EXPECT_FALSE(window->testAttribute(Qt::WA_SetCursor));
+        EXPECT_EQ(window->cursor().shape(), Qt::ArrowCursor);
         EXPECT_FALSE(Target(0)->testAttribute(Qt::WA_SetCursor));
         EXPECT_FALSE(Target(1)->testAttribute(Qt::WA_SetCursor));
     }

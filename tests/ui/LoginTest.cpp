@@ -3,7 +3,9 @@
 #include <map>
 #include <tuple>
 
+#include <QApplication>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -42,9 +44,15 @@ protected:
         writesAtStart = ui.store->WriteCount();
     }
 
+    // Types text as key presses, Chinese included (keyClicks knows only ASCII keys).
     void Type(const QString& text) {
         password->selectAll();
-        QTest::keyClicks(password, text);
+        for (const QChar c : text) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(password, &press);
+            QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(password, &release);
+        }
     }
 
     void TryPassword(const QString& text) {
