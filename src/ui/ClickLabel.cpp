@@ -15,8 +15,8 @@ void ClickLabel::mouseMoveEvent(QMouseEvent* event) {
 
 void ClickLabel::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
-    const bool click =
-        m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    const bool click = m_pressed && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint());
     m_pressed = false;
     if (click) {
         emit clicked();

@@ -37,7 +37,7 @@ struct DropJob {
 // What a drop shows. The runner calls these on its worker thread, in this order per drop:
 // BeginDrop, then SetProgress / ReportFailure as files are done, then EndDrop or AbandonDrop.
 class DropView {
-public:
+  public:
     virtual ~DropView() = default;
     virtual void BeginDrop(int index) = 0;
     virtual void SetProgress(int width) = 0;
@@ -66,7 +66,7 @@ struct DropWork {
 // Runs drops one after another, in arrival order, on one worker thread, so the window stays
 // responsive and a second drop never runs inside the first.
 class DropJobRunner {
-public:
+  public:
     explicit DropJobRunner(DropView& view, DropWork work = DropWork::FromCore());
     ~DropJobRunner();
     DropJobRunner(const DropJobRunner&) = delete;
@@ -78,14 +78,14 @@ public:
     // two blocks and keeps its old content. Queued drops are dropped. Idempotent.
     void Stop();
 
-private:
+  private:
     void WorkerLoop(std::stop_token stop);
     void RunDrop(const DropJob& job, std::stop_token stop);
     // False when the drop must end here (a stop was requested).
     bool TransformOnce(const std::filesystem::path& file, const DropJob& job,
                        std::set<FileId>& seen, std::stop_token stop);
-    bool RunFolder(const std::filesystem::path& folder, const DropJob& job,
-                   std::set<FileId>& seen, std::stop_token stop);
+    bool RunFolder(const std::filesystem::path& folder, const DropJob& job, std::set<FileId>& seen,
+                   std::stop_token stop);
 
     DropView& m_view;
     DropWork m_work;

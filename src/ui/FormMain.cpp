@@ -5,8 +5,8 @@
 
 #include <QCloseEvent>
 #include <QLabel>
-#include <QMimeData>
 #include <QMetaObject>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QWindow>
@@ -15,8 +15,8 @@
 #include "FormMainDropView.h"
 #include "ImageTarget.h"
 #include "ModFun.h"
-#include "RunState.h"
 #include "Rounding.h"
+#include "RunState.h"
 #include "UiServices.h"
 #include "WindowLooks.h"
 
@@ -47,7 +47,8 @@ QPoint ClampedWindowPosition(double left, double top, QSize size, QRect desktop)
     const double minTop = desktop.top() - (size.height() - kGripHeight);
     const double maxTop = desktop.bottom() + 1 - kGripHeight;
     // NaN compares false everywhere; treat it as the nearest edge rather than as a position.
-    const double x = std::isnan(left) ? minLeft : std::clamp(left, minLeft, std::max(minLeft, maxLeft));
+    const double x =
+        std::isnan(left) ? minLeft : std::clamp(left, minLeft, std::max(minLeft, maxLeft));
     const double y = std::isnan(top) ? minTop : std::clamp(top, minTop, std::max(minTop, maxTop));
     return {static_cast<int>(RoundHalfEven(x)), static_cast<int>(RoundHalfEven(y))};
 }
@@ -89,7 +90,8 @@ void FormMain::BuildControls() {
         ImgGo[index] = target;
     }
 
-    LabAuthor = new ClickLabel(QStringLiteral("检查升级：") + QString::fromUtf16(kHomePageUrl), this);
+    LabAuthor =
+        new ClickLabel(QStringLiteral("检查升级：") + QString::fromUtf16(kHomePageUrl), this);
     LabAuthor->setObjectName(QStringLiteral("LabAuthor"));
     LabAuthor->setGeometry(12, 159, 226, 13);
     LabAuthor->setFont(SongTiFont(9, false));
@@ -115,10 +117,10 @@ void FormMain::BuildControls() {
     SetBackColor(*LabProgress, kTipRed);
     LabProgress->setAttribute(Qt::WA_NoMousePropagation);  // a press on it starts no move
 
-    LabTip[0] = MakeTip(this, QStringLiteral("LabTip(0)"), QStringLiteral("加密完成"),
-                        {27, 78, 76, 19});
-    LabTip[1] = MakeTip(this, QStringLiteral("LabTip(1)"), QStringLiteral("解密完成"),
-                        {153, 78, 76, 19});
+    LabTip[0] =
+        MakeTip(this, QStringLiteral("LabTip(0)"), QStringLiteral("加密完成"), {27, 78, 76, 19});
+    LabTip[1] =
+        MakeTip(this, QStringLiteral("LabTip(1)"), QStringLiteral("解密完成"), {153, 78, 76, 19});
 }
 
 void FormMain::showEvent(QShowEvent* event) {

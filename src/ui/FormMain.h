@@ -31,7 +31,7 @@ struct UiServices;
 class FormMain : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     // unloadLogin is called when the program quits, to close the login window if it is still
     // open.
     FormMain(RunState& state, UiServices& services, std::function<void()> unloadLogin,
@@ -50,14 +50,14 @@ public:
     void LabQuit_Click();
     void LabAuthor_Click();
 
-signals:
+  signals:
     // Every width the progress bar is given, in order.
     void progressWidthSet(int width);
     // A drop's last step on the window: completed (label shown) or abandoned.
     void dropEnded(int index, bool completed);
     void madeTopmost();
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -66,7 +66,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     class DropViewOnWindow;
 
     void BuildControls();

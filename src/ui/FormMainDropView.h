@@ -12,7 +12,7 @@ namespace kestrove {
 // The worker's view of the main window. Called on the worker thread; everything it does to the
 // window is posted to the window's thread, in order.
 class FormMain::DropViewOnWindow final : public DropView {
-public:
+  public:
     explicit DropViewOnWindow(FormMain& window);
 
     void BeginDrop(int index) override;
@@ -21,7 +21,7 @@ public:
     void ReportFailure(const std::u16string& text, std::stop_token stop) override;
     void AbandonDrop(int index, std::stop_token stop) override;
 
-private:
+  private:
     void Post(std::function<void()> task);
     std::function<void()> Guarded(std::function<void()> task);
 

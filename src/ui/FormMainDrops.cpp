@@ -4,8 +4,8 @@
 #include <mutex>
 
 #include <QLabel>
-#include <QMimeData>
 #include <QMetaObject>
+#include <QMimeData>
 
 #include "DropData.h"
 #include "FormMain.h"
@@ -60,13 +60,13 @@ void FormMain::DropViewOnWindow::EndDrop(int index) {
 
 void FormMain::DropViewOnWindow::ReportFailure(const std::u16string& text, std::stop_token stop) {
     const QString message = QString::fromStdU16String(text);
-    RunOnWindowAndWait(
-        &m_window, Guarded([this, message] { m_window.ShowFailure(message); }), std::move(stop));
+    RunOnWindowAndWait(&m_window, Guarded([this, message] { m_window.ShowFailure(message); }),
+                       std::move(stop));
 }
 
 void FormMain::DropViewOnWindow::AbandonDrop(int index, std::stop_token stop) {
-    RunOnWindowAndWait(
-        &m_window, Guarded([this, index] { m_window.AbandonDrop(index); }), std::move(stop));
+    RunOnWindowAndWait(&m_window, Guarded([this, index] { m_window.AbandonDrop(index); }),
+                       std::move(stop));
 }
 
 void FormMain::DropViewOnWindow::Post(std::function<void()> task) {

@@ -11,16 +11,16 @@ namespace kestrove {
 class ImageTarget : public QLabel {
     Q_OBJECT
 
-public:
+  public:
     ImageTarget(int index, QWidget* parent);
 
     [[nodiscard]] int Index() const { return m_index; }
 
-signals:
+  signals:
     // Emitted inside the drop event; the receiver must copy what it needs before returning.
     void dropped(int index, const QMimeData* data);
 
-protected:
+  protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -28,7 +28,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     int m_index;
 };
 

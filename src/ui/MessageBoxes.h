@@ -16,7 +16,7 @@ inline constexpr int kBoxWarning = 80;
 // Every message box of the program goes through this, so that tests can record and answer them.
 // Show returns when the user has closed the box.
 class MessageBoxes {
-public:
+  public:
     virtual ~MessageBoxes() = default;
     virtual void Show(QWidget* parent, const QString& text, const QString& title, int style) = 0;
 };
@@ -28,7 +28,7 @@ public:
 
 // Real modal boxes with one OK button.
 class QtMessageBoxes final : public MessageBoxes {
-public:
+  public:
     void Show(QWidget* parent, const QString& text, const QString& title, int style) override;
 };
 

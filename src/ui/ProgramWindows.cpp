@@ -27,7 +27,8 @@ void ProgramWindows::ShowLogin() {
 
 void ProgramWindows::ShowMain() {
     if (!m_main) {
-        m_main = std::make_unique<FormMain>(m_state, m_services, [this] { UnloadLogin(); }, m_work);
+        m_main = std::make_unique<FormMain>(
+            m_state, m_services, [this] { UnloadLogin(); }, m_work);
     }
     m_main->show();
 }

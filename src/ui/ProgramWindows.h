@@ -15,7 +15,7 @@ class frmLogin;
 // never end the program by closing: only the explicit ends (cancel, the sixth wrong password,
 // the quit label) do, through the services' ProgramEnd.
 class ProgramWindows {
-public:
+  public:
     ProgramWindows(RunState& state, UiServices services, DropWork work = DropWork::FromCore());
     ~ProgramWindows();
     ProgramWindows(const ProgramWindows&) = delete;
@@ -30,7 +30,7 @@ public:
     [[nodiscard]] frmLogin* Login() const { return m_login.get(); }
     [[nodiscard]] FormMain* Main() const { return m_main.get(); }
 
-private:
+  private:
     RunState& m_state;
     UiServices m_services;
     DropWork m_work;

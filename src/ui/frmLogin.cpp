@@ -34,9 +34,8 @@ QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& cap
 
 frmLogin::frmLogin(RunState& state, UiServices& services, std::function<void()> showMain,
                    QWidget* parent)
-    : QDialog(parent,
-              Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                  Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       m_state(state),
       m_services(services),
       m_showMain(std::move(showMain)) {

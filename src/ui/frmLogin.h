@@ -19,7 +19,7 @@ struct UiServices;
 class frmLogin : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     frmLogin(RunState& state, UiServices& services, std::function<void()> showMain,
              QWidget* parent = nullptr);
 
@@ -32,12 +32,12 @@ public:
     void cmdOK_Click();
     void cmdCancel_Click();
 
-protected:
+  protected:
     // Esc and the title-bar close box both come here.
     void reject() override;
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     void Form_Load();
     void BuildControls();
     void VerifyPassword(const std::u16string& digestText, std::int32_t sum);

@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 
 // Records what a drop shows; boxes are answered at once unless holdBoxes is set.
 class FakeView final : public DropView {
-public:
+  public:
     void BeginDrop(int index) override { Add("begin " + std::to_string(index)); }
     void SetProgress(int width) override { Add("width " + std::to_string(width)); }
     void EndDrop(int index) override { Add("end " + std::to_string(index)); }
@@ -42,7 +42,7 @@ public:
 
     bool holdBoxes = false;
 
-private:
+  private:
     void Add(std::string event) {
         {
             std::lock_guard lock(m_mutex);
@@ -82,8 +82,7 @@ DropWork FakeWork(std::map<fs::path, std::vector<fs::path>> folders,
         }
         return WalkEnd::Completed;
     };
-    work.transform = [transformed](const fs::path& path, Direction, std::int32_t,
-                                   std::stop_token) {
+    work.transform = [transformed](const fs::path& path, Direction, std::int32_t, std::stop_token) {
         if (path.filename() == "explodes") {
             throw std::runtime_error("out of memory");
         }
@@ -108,7 +107,8 @@ TEST(ProgressWidth, RoundsHalfToEven) {
 TEST(DropJobRunner, UnreadableFolderIsReportedAndTheWalkGoesOn) {
     FakeView view;
     std::vector<fs::path> transformed;
-    DropJobRunner runner(view, FakeWork({{"/d/unreadable", {"/d/unreadable/a.txt"}}}, &transformed));
+    DropJobRunner runner(view,
+                         FakeWork({{"/d/unreadable", {"/d/unreadable/a.txt"}}}, &transformed));
     runner.Enqueue({0, {"/d/unreadable", "/d/b.txt"}, 50});
     ASSERT_TRUE(view.WaitFor(4));
     runner.Stop();
@@ -129,7 +129,8 @@ TEST(DropJobRunner, UnexpectedErrorAbandonsTheDrop) {
     runner.Enqueue({0, {"/d/next"}, 50});
     ASSERT_TRUE(view.WaitFor(4));
     runner.Stop();
-    EXPECT_EQ(view.Events(), (std::vector<std::string>{"begin 1", "abandon 1", "begin 0", "end 0"}));
+    EXPECT_EQ(view.Events(),
+              (std::vector<std::string>{"begin 1", "abandon 1", "begin 0", "end 0"}));
     EXPECT_EQ(transformed, (std::vector<fs::path>{"/d/a", "/d/next"}));
 }
 
@@ -147,7 +148,8 @@ TEST(DropJobRunner, StopEndsAWaitForTheUserAndDropsWhatIsQueued) {
     FakeView view;
     view.holdBoxes = true;
     std::vector<fs::path> transformed;
-    DropJobRunner runner(view, FakeWork({{"/d/unreadable", {"/d/unreadable/a.txt"}}}, &transformed));
+    DropJobRunner runner(view,
+                         FakeWork({{"/d/unreadable", {"/d/unreadable/a.txt"}}}, &transformed));
     runner.Enqueue({0, {"/d/unreadable"}, 50});
     runner.Enqueue({1, {"/d/later.txt"}, 50});
     ASSERT_TRUE(view.WaitFor(2));

@@ -15,7 +15,7 @@ namespace kestrove::test {
 namespace {
 
 class FormMainTest : public ::testing::Test {
-protected:
+  protected:
     FormMainTest() : window(ui.state, ui.services, [this] { ++loginUnloads; }) {
         window.show();
         start = window.pos();
@@ -81,7 +81,10 @@ TEST_F(FormMainTest, ControlsSitWhereTheyBelongFrontToBack) {
         {"LabProgress", {15, 147, 217, 4}, QString(), true},
         {"LabQuit", {228, 0, 28, 25}, QString(), true},
         {"ImageTitle", {0, 0, 256, 25}, QString(), true},
-        {"LabAuthor", {12, 159, 226, 13}, QStringLiteral("检查升级：http://www.brannoc.example"), true},
+        {"LabAuthor",
+         {12, 159, 226, 13},
+         QStringLiteral("检查升级：http://www.brannoc.example"),
+         true},
         {"ImgGo(1)", {135, 33, 100, 109}, QString(), true},
         {"ImgGo(0)", {12, 33, 100, 109}, QString(), true},
     };
@@ -218,8 +221,7 @@ TEST(ClampedWindowPosition, KeepsAGripOnTheDesktop) {
     EXPECT_EQ(ClampedWindowPosition(101.5, 201.5, size, desktop), QPoint(102, 202));
     EXPECT_EQ(ClampedWindowPosition(-5000, -5000, size, desktop), QPoint(-223, -155));
     EXPECT_EQ(ClampedWindowPosition(5e300, 5e300, size, desktop), QPoint(968, 775));
-    EXPECT_EQ(ClampedWindowPosition(std::nan(""), std::nan(""), size, desktop),
-              QPoint(-223, -155));
+    EXPECT_EQ(ClampedWindowPosition(std::nan(""), std::nan(""), size, desktop), QPoint(-223, -155));
 }
 
 TEST_F(FormMainTest, QuitLabelEndsTheProgram) {
@@ -248,11 +250,14 @@ TEST_F(FormMainTest, AuthorLabelOpensTheHomePage) {
 }
 
 TEST(OpenUrl, PrefixesOnlyTextsWithoutLowerCaseHttp) {
-    EXPECT_EQ(UrlWithScheme(QStringLiteral("www.x.example")), QStringLiteral("http://www.x.example"));
-    EXPECT_EQ(UrlWithScheme(QStringLiteral("https://x.example")), QStringLiteral("https://x.example"));
+    EXPECT_EQ(UrlWithScheme(QStringLiteral("www.x.example")),
+              QStringLiteral("http://www.x.example"));
+    EXPECT_EQ(UrlWithScheme(QStringLiteral("https://x.example")),
+              QStringLiteral("https://x.example"));
     EXPECT_EQ(UrlWithScheme(QStringLiteral("ftp://x.example/http")),
               QStringLiteral("ftp://x.example/http"));
-    EXPECT_EQ(UrlWithScheme(QStringLiteral("x.example/ahttpb")), QStringLiteral("x.example/ahttpb"));
+    EXPECT_EQ(UrlWithScheme(QStringLiteral("x.example/ahttpb")),
+              QStringLiteral("x.example/ahttpb"));
     EXPECT_EQ(UrlWithScheme(QStringLiteral("HTTP://X.EXAMPLE")),
               QStringLiteral("http://HTTP://X.EXAMPLE"));
     EXPECT_EQ(UrlWithScheme(QStringLiteral("Http://x.example")),

@@ -5,8 +5,8 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QKeyEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
@@ -27,7 +27,7 @@ namespace {
 const QString kRetryText = QStringLiteral("无效的密码，请重试!");
 
 class LoginTest : public ::testing::Test {
-protected:
+  protected:
     // Runs the start-up as the program does, with or without a stored password.
     void Start(const std::u16string& storedPassword = {}) {
         if (!storedPassword.empty()) {
@@ -91,8 +91,9 @@ TEST_F(LoginTest, LayoutCaptionsAndColours) {
     EXPECT_EQ(password->geometry(), QRect(21, 24, 167, 23));
     EXPECT_TRUE(password->text().isEmpty());
     EXPECT_EQ(password->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(password->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, password),
-              '*');
+    EXPECT_EQ(
+        password->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, password),
+        '*');
     EXPECT_EQ(password->palette().color(QPalette::Base), QColor(255, 255, 192));
     EXPECT_FALSE(password->testAttribute(Qt::WA_InputMethodEnabled));
 
@@ -309,11 +310,10 @@ TEST_P(LoginCancelTest, EndsTheProgramWithNothingWritten) {
     EXPECT_FALSE(MainShown());
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModes, LoginCancelTest,
-                         ::testing::Combine(::testing::Bool(),
-                                            ::testing::Values(CancelWay::Esc,
-                                                              CancelWay::CancelButton,
-                                                              CancelWay::CloseBox)));
+INSTANTIATE_TEST_SUITE_P(
+    BothModes, LoginCancelTest,
+    ::testing::Combine(::testing::Bool(), ::testing::Values(CancelWay::Esc, CancelWay::CancelButton,
+                                                            CancelWay::CloseBox)));
 
 }  // namespace
 }  // namespace kestrove::test

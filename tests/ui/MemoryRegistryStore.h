@@ -11,7 +11,7 @@ namespace kestrove::test {
 
 // A settings store in memory, so that window tests never touch the user's settings.
 class MemoryRegistryStore final : public RegistryStore {
-public:
+  public:
     KeyHandle CreateKey(RegistryRoot root, const std::u16string& path) override;
     KeyHandle OpenKey(RegistryRoot root, const std::u16string& path) override;
     std::optional<RegistryValue> QueryValue(KeyHandle key, const std::u16string& name) override;
@@ -24,7 +24,7 @@ public:
     // Every change made through the store, for "nothing was written" checks.
     [[nodiscard]] int WriteCount() const { return m_writes; }
 
-private:
+  private:
     using KeyName = std::pair<RegistryRoot, std::u16string>;
     std::map<KeyName, std::map<std::u16string, RegistryValue>> m_keys;
     std::map<KeyHandle, KeyName> m_open;

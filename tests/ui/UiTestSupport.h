@@ -21,7 +21,7 @@ namespace kestrove::test {
 
 // Records every message box instead of showing it; onShow may act while "the box is open".
 class RecordingBoxes final : public MessageBoxes {
-public:
+  public:
     struct Box {
         QString text;
         QString title;
@@ -35,14 +35,14 @@ public:
 };
 
 class RecordingEnd final : public ProgramEnd {
-public:
+  public:
     void EndProgram() override { ++count; }
     int count = 0;
 };
 
 // A run state over an in-memory store, and services that record instead of acting.
 class UiHarness {
-public:
+  public:
     UiHarness();
 
     // Stores the digest of password as if an earlier run had set it.
@@ -59,14 +59,14 @@ public:
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempFolder {
-public:
+  public:
     TempFolder();
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
     [[nodiscard]] const std::filesystem::path& path() const { return m_path; }
 
-private:
+  private:
     std::filesystem::path m_path;
 };
 
@@ -75,7 +75,8 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_
 // Bytes 0, 1, 2, ... of length n, varied by seed.
 [[nodiscard]] std::vector<std::uint8_t> SampleBytes(std::size_t n, unsigned seed);
 // What the file transform makes of plain under key.
-[[nodiscard]] std::vector<std::uint8_t> Encrypted(std::vector<std::uint8_t> plain, std::uint32_t key);
+[[nodiscard]] std::vector<std::uint8_t> Encrypted(std::vector<std::uint8_t> plain,
+                                                  std::uint32_t key);
 
 [[nodiscard]] QList<QUrl> FileUrls(const std::vector<std::filesystem::path>& paths);
 

@@ -3,8 +3,6 @@
 
 #include <QApplication>
 
-#include <cstdlib>
-
 // Qt's font and platform set-up keeps a few allocations for the life of the process on purpose.
 // Only those are excused; a leak in our own code is still reported.
 extern "C" const char* __lsan_default_suppressions() {
@@ -29,8 +27,8 @@ void QuietRaise(QtMsgType type, const QMessageLogContext& context, const QString
 
 int main(int argc, char** argv) {
     // Test discovery runs this binary without ctest's environment.
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
     g_previousHandler = qInstallMessageHandler(QuietRaise);
