@@ -3,12 +3,6 @@
 
 #include <QApplication>
 
-// Qt's font and platform set-up keeps a few allocations for the life of the process on purpose.
-// Only those are excused; a leak in our own code is still reported.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 namespace {
 
 // The offscreen platform cannot raise windows and says so on every raise; that is expected.
