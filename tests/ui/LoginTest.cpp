@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <string>
 #include <tuple>
 
 #include <QApplication>
@@ -313,7 +314,12 @@ TEST_P(LoginCancelTest, EndsTheProgramWithNothingWritten) {
 INSTANTIATE_TEST_SUITE_P(
     BothModes, LoginCancelTest,
     ::testing::Combine(::testing::Bool(), ::testing::Values(CancelWay::Esc, CancelWay::CancelButton,
-                                                            CancelWay::CloseBox)));
+                                                            CancelWay::CloseBox)),
+    [](const ::testing::TestParamInfo<std::tuple<bool, CancelWay>>& info) {
+        const char* ways[] = {"Esc", "CancelButton", "CloseBox"};
+        return std::string(std::get<0>(info.param) ? "FirstUse_" : "Verification_") +
+               ways[static_cast<int>(std::get<1>(info.param))];
+    });
 
 }  // namespace
 }  // namespace kestrove::test
