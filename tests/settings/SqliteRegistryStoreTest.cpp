@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <stdlib.h>
 #include <chrono>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "EnvironmentOverride.h"
 #include "ScratchDir.h"
 #include "SqliteRegistryStore.h"
 #include "clsQvnReg.h"
@@ -294,24 +294,6 @@ TEST_F(SqliteStore, AnUnusableLocationFailsQuietly) {
     TryEveryOperation(nowhere);
     EXPECT_EQ(ReadBytes(blocker), std::vector<char>{'x'});
 }
-
-// Sets an environment variable for one test and puts the old value back.
-class EnvironmentOverride {
-  public:
-    EnvironmentOverride(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-        }
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    }
-    EnvironmentOverride(const EnvironmentOverride&) = delete;
-    EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
-    ~EnvironmentOverride() { m_old ? ::setenv(m_name, m_old->c_str(), 1) : ::unsetenv(m_name); }
-
-  private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 TEST(RegistryPath, FollowsAnAbsoluteXdgConfigHomeElseHome) {
     EXPECT_EQ(RegistryPathFromEnvironment("/x/cfg", "/home/u"),
