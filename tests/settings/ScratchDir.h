@@ -1,10 +1,9 @@
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,11 +14,17 @@ namespace kestrove::testing {
 class ScratchDir {
   public:
     ScratchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-test-XXXXXX");
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot make a scratch folder");
+        std::random_device seed;
+        std::mt19937_64 random(seed());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const auto candidate = std::filesystem::temp_directory_path() /
+                                   ("kestrove-test-" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate)) {
+                m_path = candidate;
+                return;
+            }
         }
-        m_path = pattern;
+        throw std::runtime_error("cannot make a scratch folder");
     }
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
