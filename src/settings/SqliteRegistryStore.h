@@ -24,8 +24,8 @@ class SqliteDatabase;
 
 // The registry's model in one SQLite file: four separate root trees of keys, each key holding
 // typed values. Behaves as the registry does where the settings class can tell:
-// - Key and value names compare without regard to ASCII letter case and keep the case they
-//   were created with. Other letters compare exactly, so the file reads the same on every
+// - Key and value names compare without regard to ASCII letter case; a key keeps the spelling
+//   it was created with. Other letters compare exactly, so the file reads the same on every
 //   machine whatever its locale.
 // - A key path is its levels joined by "\"; an empty level (leading, doubled or trailing "\")
 //   makes the path invalid. The empty path names the root itself, which always opens and can
