@@ -140,10 +140,14 @@ Measured InChild(Work work) {
 struct Best {
     double seconds = 1e300;
     long peakKiB = 0;
+    std::string all;
 
     bool Add(const Measured& measured) {
         seconds = std::min(seconds, measured.seconds);
         peakKiB = std::max(peakKiB, measured.peakKiB);
+        char text[32];
+        std::snprintf(text, sizeof text, " %.3f", measured.seconds);
+        all.append(text);
         return measured.seconds >= 0;
     }
 };
@@ -181,6 +185,7 @@ int Compare(const fs::path& file, int key, int runs) {
                 base.peakKiB);
     std::printf("our encryption best:      %.3f s (peak memory %ld KiB)\n", ours.seconds,
                 ours.peakKiB);
+    std::printf("all runs (s): baseline%s; ours%s\n", base.all.c_str(), ours.all.c_str());
     std::printf("ratio ours/baseline: %.3f\n", ours.seconds / base.seconds);
     return 0;
 }
