@@ -72,12 +72,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) {
-                continue;
-            }
+            // With repetitions, the median stands for the benchmark.
+            const bool usable =
+                run.run_type == Run::RT_Iteration ||
+                (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median");
             const auto bytes = run.counters.find("bytes_per_second");
-            if (bytes != run.counters.end()) {
-                m_speeds[run.benchmark_name()] = bytes->second.value;
+            if (usable && !run.error_occurred && bytes != run.counters.end()) {
+                m_speeds[run.run_name.str()] = bytes->second.value;
             }
         }
     }
