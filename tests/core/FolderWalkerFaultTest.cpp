@@ -47,8 +47,8 @@ TEST(FolderWalkFailures, FolderThatCannotBeListedIsSkippedAndTheLevelGoesOn) {
     std::vector<fs::path> results;
     EXPECT_EQ(CollectFolderFiles({"R"}, u"*.*", results, true, observer, source),
               WalkEnd::Completed);
-    EXPECT_THAT(AsStrings(results), ElementsAre("R/r.txt", "R/C/c.txt", "R/A/a.txt",
-                                                "R/D/d1.txt", "R/D/d2.txt", "R/A/A1/a1.txt"));
+    EXPECT_THAT(AsStrings(results), ElementsAre("R/r.txt", "R/C/c.txt", "R/A/a.txt", "R/D/d1.txt",
+                                                "R/D/d2.txt", "R/A/A1/a1.txt"));
     EXPECT_THAT(failures, ElementsAre(FileFailure{"R/B", u"Permission denied"},
                                       FileFailure{"R/D", u"Input/output error"}));
 }
@@ -219,8 +219,7 @@ TEST(FolderWalkObserver, EntryHookSeesEveryEntryAndCanStopTheWalk) {
     WalkObserver observer;
     observer.onEntry = [&] { return ++calls != 2; };
     std::vector<fs::path> results;
-    EXPECT_EQ(CollectFolderFiles({"R"}, u"*.*", results, true, observer, source),
-              WalkEnd::Stopped);
+    EXPECT_EQ(CollectFolderFiles({"R"}, u"*.*", results, true, observer, source), WalkEnd::Stopped);
     EXPECT_EQ(calls, 2);
     EXPECT_THAT(AsStrings(results), ElementsAre("R/a.txt", "R/b.txt"));
     EXPECT_THAT(source.opened(), ElementsAre("R"));

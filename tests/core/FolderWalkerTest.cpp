@@ -13,7 +13,9 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-bool HasDot(const std::string& name) { return name.find('.') != std::string::npos; }
+bool HasDot(const std::string& name) {
+    return name.find('.') != std::string::npos;
+}
 
 // Files and folders created in a scrambled order, so the listing order is neither the creation
 // order nor sorted, with dot folders, folders without files and names without a dot.
@@ -49,8 +51,8 @@ TEST(FolderWalkOrder, SeveralStartingFoldersComeFolderByFolderThenLevelByLevel) 
     tree.File("Q/sub/qs.txt");
     const std::string p = (tree.root() / "P").string();
     const std::string q = (tree.root() / "Q").string();
-    EXPECT_THAT(WalkPaths({p, q}, u"*.*"), ElementsAre(p + "/p.txt", q + "/q.txt",
-                                                       p + "/sub/ps.txt", q + "/sub/qs.txt"));
+    EXPECT_THAT(WalkPaths({p, q}, u"*.*"),
+                ElementsAre(p + "/p.txt", q + "/q.txt", p + "/sub/ps.txt", q + "/sub/qs.txt"));
 }
 
 TEST(FolderWalkSelection, PartExampleDotFoldersAndNamesWithoutDot) {

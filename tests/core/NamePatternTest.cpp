@@ -86,8 +86,8 @@ TEST(NamePattern, LowerCasingIsStableAndLeavesNonLettersAlone) {
         const char16_t lower = LowerCaseUnit(unit);
         ASSERT_EQ(LowerCaseUnit(lower), lower) << std::hex << unsigned(c);
     }
-    for (char16_t unit : {u'a', u'z', u'0', u'.', u'*', u'\u00D7', u'\u00DF', u'\u00FF',
-                          u'\u0131', u'\u4E2D', char16_t(0xD83D), char16_t(0xDE00)}) {
+    for (char16_t unit : {u'a', u'z', u'0', u'.', u'*', u'\u00D7', u'\u00DF', u'\u00FF', u'\u0131',
+                          u'\u4E2D', char16_t(0xD83D), char16_t(0xDE00)}) {
         EXPECT_EQ(LowerCaseUnit(unit), unit) << std::hex << int(unit);
     }
     EXPECT_EQ(LowerCaseUnit(u'\u0130'), u'i');

@@ -109,7 +109,7 @@ std::vector<std::string> WalkPaths(const std::vector<fs::path>& folders,
 namespace {
 
 class FakeListing final : public FolderListing {
-public:
+  public:
     explicit FakeListing(const FakeDirectorySource::Folder& folder) : m_folder(folder) {}
 
     bool Next(ListedEntry& entry) override {
@@ -129,7 +129,7 @@ public:
         return std::nullopt;
     }
 
-private:
+  private:
     const FakeDirectorySource::Folder& m_folder;
     std::size_t m_next = 0;
 };

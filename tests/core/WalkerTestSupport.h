@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 // A fresh folder under the system's temporary folder, open to every user (so a child process
 // that gave up root can read it), removed with everything in it at the end.
 class TempTree {
-public:
+  public:
     TempTree();
     ~TempTree();
     TempTree(const TempTree&) = delete;
@@ -30,7 +30,7 @@ public:
     fs::path File(const std::string& relative) const;
     fs::path Link(const std::string& relative, const fs::path& target) const;
 
-private:
+  private:
     fs::path m_root;
 };
 
@@ -49,12 +49,12 @@ std::vector<std::string> AsStrings(const std::vector<fs::path>& paths);
 
 // Folders described entry by entry, in a chosen delivery order, and failures on demand.
 class FakeDirectorySource final : public DirectorySource {
-public:
+  public:
     struct Folder {
         std::vector<std::pair<std::string, EntryKind>> entries;
         std::optional<FolderIdentity> identity;
-        std::u16string openFailure;          // non-empty: opening fails with these words
-        std::size_t failAfter = SIZE_MAX;    // reading fails after this many entries
+        std::u16string openFailure;        // non-empty: opening fails with these words
+        std::size_t failAfter = SIZE_MAX;  // reading fails after this many entries
     };
 
     // Adds a folder; "name/" in entries is a subfolder, anything else a file.
@@ -63,19 +63,19 @@ public:
 
     [[nodiscard]] const std::vector<std::string>& opened() const { return m_opened; }
 
-private:
+  private:
     std::map<std::string, Folder> m_folders;
     std::vector<std::string> m_opened;
 };
 
 // The real file system, except that the chosen folders refuse to be listed.
 class RefusingDirectorySource final : public DirectorySource {
-public:
+  public:
     explicit RefusingDirectorySource(std::set<std::string> refused)
         : m_refused(std::move(refused)) {}
     OpenedFolder Open(const NativeString& folder) override;
 
-private:
+  private:
     std::set<std::string> m_refused;
 };
 
