@@ -1,14 +1,8 @@
 #include "WalkerTestSupport.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
-
-#include "TextCodec.h"
 
 namespace kestrove::testing {
 
@@ -167,15 +161,6 @@ OpenedFolder FakeDirectorySource::Open(const NativeString& folder) {
         opened.identity = found->second.identity;
     }
     return opened;
-}
-
-OpenedFolder RefusingDirectorySource::Open(const NativeString& folder) {
-    if (m_refused.count(folder) != 0) {
-        OpenedFolder refused;
-        refused.description = SystemErrorText(EACCES);
-        return refused;
-    }
-    return PlatformDirectorySource().Open(folder);
 }
 
 }  // namespace kestrove::testing

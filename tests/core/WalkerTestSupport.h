@@ -1,9 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <set>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,17 +67,6 @@ class FakeDirectorySource final : public DirectorySource {
   private:
     std::map<std::string, Folder> m_folders;
     std::vector<std::string> m_opened;
-};
-
-// The real file system, except that the chosen folders refuse to be listed.
-class RefusingDirectorySource final : public DirectorySource {
-  public:
-    explicit RefusingDirectorySource(std::set<std::string> refused)
-        : m_refused(std::move(refused)) {}
-    OpenedFolder Open(const NativeString& folder) override;
-
-  private:
-    std::set<std::string> m_refused;
 };
 
 }  // namespace kestrove::testing
