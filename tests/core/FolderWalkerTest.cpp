@@ -170,6 +170,12 @@ TEST(FolderWalkNames, PipesAreListedAsFilesWithoutBeingOpened) {
     auto paths = WalkPaths({tree.root() / "P"}, u"*.*");
     std::sort(paths.begin(), paths.end());
     EXPECT_THAT(paths, ElementsAre((tree.root() / "P/a.txt").string(), fifo));
+    // Given as a folder, a pipe is refused without waiting for a writer.
+    std::vector<FileFailure> failures;
+    WalkObserver observer;
+    observer.onFailure = [&](const FileFailure& failure) { failures.push_back(failure); };
+    EXPECT_THAT(WalkPaths({fifo}, u"*.*", observer), IsEmpty());
+    EXPECT_EQ(failures.size(), 1u);
 }
 
 TEST(FolderWalkResults, ResetEmptiesTheListAndOtherwiseAppends) {
