@@ -26,8 +26,10 @@ enum class WalkEnd { Completed, Stopped };
 // breadth-first and level by level: first the files of the given folders, folder by folder,
 // then those of all their subfolders in the order found, and so on; within a folder in the
 // order the platform lists it. Folders whose name begins with "." are not entered; links to
-// folders are followed, but each real folder is listed once per walk. When reset is true,
-// results is emptied first. After Stopped, results holds what was selected up to the stop.
+// folders are followed, but each real folder is listed once per walk. Our own temporary files
+// are never selected. A given folder that does not exist as written is tried again without
+// surrounding spaces. When reset is true, results is emptied first. After Stopped, results
+// holds what was selected up to the stop.
 WalkEnd CollectFolderFiles(const std::vector<std::filesystem::path>& folders,
                            std::u16string_view pattern, std::vector<std::filesystem::path>& results,
                            bool reset, const WalkObserver& observer = {});
