@@ -26,9 +26,14 @@ struct [[nodiscard]] FileOutcome {
 
 // Encrypts / decrypts the file at path in place under cipherKey (the run's key, 10..165 after a
 // login). The byte at file offset j is shifted by KeystreamValue(j + 1, key). The file keeps its
-// path, length, permission bits and hard links; at every instant the path holds either the whole
-// old or the whole new content. A stop request is honoured between blocks: the temporary file is
-// removed and the original left as it was. Shows nothing: failures come back as values.
+// path, length, permission bits, owner and hard links; a link is followed and stays a link. The
+// new content is written to a temporary file beside the real one and renamed over it, so the path
+// holds either the whole old or the whole new content at every instant. A file with several hard
+// links (or whose owner a new file could not be given) is rewritten through its own inode instead,
+// after a synced backup of the old content beside it; a failure or stop copies the old content
+// back, and only a crash part-way leaves the backup, under one of our temporary names. A stop
+// request is honoured between blocks; the original is then left as it was. Memory use is one
+// block whatever the file's size. Shows nothing: failures come back as values.
 [[nodiscard]] FileOutcome EncryptFile(const std::filesystem::path& path, std::int32_t cipherKey,
                                       std::stop_token stop = {});
 [[nodiscard]] FileOutcome DecryptFile(const std::filesystem::path& path, std::int32_t cipherKey,

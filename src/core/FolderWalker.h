@@ -10,8 +10,11 @@
 
 namespace kestrove {
 
+class DirectorySource;
+
 // Called by a walk: once per directory entry read (return false to stop the walk early), and
-// once for every folder that cannot be listed (the walk skips that folder and goes on).
+// once for every folder that cannot be listed (the walk skips that folder and goes on). Either
+// may be left empty.
 struct WalkObserver {
     std::function<bool()> onEntry;
     std::function<void(const FileFailure&)> onFailure;
@@ -20,14 +23,24 @@ struct WalkObserver {
 enum class WalkEnd { Completed, Stopped };
 
 // Appends to results every file beneath the given folders whose name matches pattern,
-// breadth-first and level by level; see FolderWalker.cpp for the matching rules.
-// When reset is true, results is emptied first.
+// breadth-first and level by level: first the files of the given folders, folder by folder,
+// then those of all their subfolders in the order found, and so on; within a folder in the
+// order the platform lists it. Folders whose name begins with "." are not entered; links to
+// folders are followed, but each real folder is listed once per walk. Our own temporary files
+// are never selected. A given folder that does not exist as written is tried again without
+// surrounding spaces. When reset is true, results is emptied first. After Stopped, results
+// holds what was selected up to the stop.
 WalkEnd CollectFolderFiles(const std::vector<std::filesystem::path>& folders,
-                           std::u16string_view pattern,
-                           std::vector<std::filesystem::path>& results, bool reset,
-                           const WalkObserver& observer = {});
+                           std::u16string_view pattern, std::vector<std::filesystem::path>& results,
+                           bool reset, const WalkObserver& observer = {});
 
-// Appends the selected files of one folder (never those of its subfolders).
+// The same walk over listings from another source than the file system.
+WalkEnd CollectFolderFiles(const std::vector<std::filesystem::path>& folders,
+                           std::u16string_view pattern, std::vector<std::filesystem::path>& results,
+                           bool reset, const WalkObserver& observer, DirectorySource& source);
+
+// Appends the selected files of one folder (never those of its subfolders). A folder that
+// cannot be listed adds nothing.
 void CollectFilesInFolder(const std::filesystem::path& folder, std::u16string_view pattern,
                           std::vector<std::filesystem::path>& results);
 

@@ -23,7 +23,7 @@ enum class Direction { Encrypt, Decrypt };
 // The keystream has period k, so it is kept as a table and applied to whole blocks with a plain
 // byte add (encrypt) or subtract (decrypt) that the compiler vectorises.
 class KeystreamTable {
-public:
+  public:
     // key must lie in kMinCipherKey..kMaxCipherKey.
     explicit KeystreamTable(std::uint32_t key);
 
@@ -33,11 +33,15 @@ public:
     void Apply(Direction direction, std::uint8_t* data, std::size_t size,
                std::uint64_t firstIndex) const;
 
-private:
+  private:
     std::uint32_t m_key;
-    // The k offsets (mod 256), repeated so that any window of a block's length starting inside
-    // the first period can be read without wrapping.
-    std::vector<std::uint8_t> m_offsets;
+    // Both tables hold the offsets of positions 0, 1, 2, ... for m_span + m_key positions, where
+    // m_span is a multiple of the key near 4 KiB: a run of m_span bytes starting at any phase of
+    // the period reads one contiguous window, so the inner loop is a plain byte add that stays in
+    // the first-level cache. Decryption adds the negated offsets.
+    std::size_t m_span = 0;
+    std::vector<std::uint8_t> m_encrypt;
+    std::vector<std::uint8_t> m_decrypt;
 };
 
 }  // namespace kestrove

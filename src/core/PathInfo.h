@@ -10,7 +10,7 @@ namespace kestrove {
 
 // What a dropped path is, following links.
 enum class PathKind {
-    Missing,      // cannot be examined at all (vanished, or its folder cannot be searched)
+    Missing,  // cannot be examined at all (vanished, or its folder cannot be searched)
     Folder,
     RegularFile,  // whatever its permission or hidden state
     Other,        // FIFO, socket, device, ...
@@ -22,6 +22,10 @@ struct PathInfo {
 };
 
 [[nodiscard]] PathInfo ClassifyPath(const std::filesystem::path& path);
+
+// Why a path that is neither a folder nor a regular file is not transformed (named after its
+// type, since the platform has no error wording for it).
+[[nodiscard]] std::u16string NotRegularFileText(std::filesystem::file_type type);
 
 // The identity of the real file or folder behind a path (links followed), so that a drop can
 // transform each real file once and a walk can visit each real folder once.

@@ -1,0 +1,268 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+#include <utility>
+
+#include "PathInfo.h"
+#include "PlatformFile.h"
+#include "TemporaryName.h"
+#include "TextCodec.h"
+
+namespace kestrove::platform {
+
+namespace {
+
+// Exclusive creation makes a name clash harmless; this only bounds the retries.
+constexpr int kTemporaryNameAttempts = 16;
+constexpr mode_t kPermissionBits = 07777;
+constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
+
+int Descriptor(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
+
+IoError LastError() {
+    return ErrorFromCode(errno);
+}
+
+std::filesystem::file_type TypeOfMode(mode_t mode) {
+    if (S_ISFIFO(mode)) {
+        return std::filesystem::file_type::fifo;
+    }
+    if (S_ISSOCK(mode)) {
+        return std::filesystem::file_type::socket;
+    }
+    if (S_ISCHR(mode)) {
+        return std::filesystem::file_type::character;
+    }
+    if (S_ISBLK(mode)) {
+        return std::filesystem::file_type::block;
+    }
+    return std::filesystem::file_type::unknown;
+}
+
+IoStatus RequireRegular(const struct stat& info) {
+    if (S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return ErrorFromCode(EISDIR);
+    }
+    return IoError{NotRegularFileText(TypeOfMode(info.st_mode))};
+}
+
+// Opens realPath, which was examined as `examined`, and checks that the file opened is still that
+// regular file: the name may have been replaced in between. O_NONBLOCK keeps a FIFO or device that
+// took the name from blocking the open; it is cleared again for the regular file.
+IoStatus OpenExamined(const std::filesystem::path& realPath, int access,
+                      const struct stat& examined, NativeFile& file, struct stat& opened) {
+    int fd = -1;
+    do {
+        fd = ::open(realPath.c_str(), access | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return LastError();
+    }
+    NativeFile candidate(fd);
+    if (::fstat(fd, &opened) != 0) {
+        return LastError();
+    }
+    if (IoStatus notRegular = RequireRegular(opened)) {
+        return notRegular;
+    }
+    if (opened.st_dev != examined.st_dev || opened.st_ino != examined.st_ino) {
+        return IoError{u"文件在打开时被另一个文件替换"};
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return LastError();
+    }
+    file = std::move(candidate);
+    return std::nullopt;
+}
+
+}  // namespace
+
+IoError ErrorFromCode(int platformCode) {
+    return IoError{SystemErrorText(platformCode)};
+}
+
+NativeFile::NativeFile(NativeFile&& other) noexcept : m_handle(std::exchange(other.m_handle, -1)) {}
+
+NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_handle = std::exchange(other.m_handle, -1);
+    }
+    return *this;
+}
+
+NativeFile::~NativeFile() {
+    Close();
+}
+
+bool NativeFile::isOpen() const {
+    return m_handle >= 0;
+}
+
+void NativeFile::Close() {
+    if (m_handle >= 0) {
+        // Not retried on EINTR: on Linux the descriptor is gone either way.
+        ::close(Descriptor(m_handle));
+        m_handle = -1;
+    }
+}
+
+IoStatus NativeFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size,
+                            std::size_t& got) {
+    got = 0;
+    for (;;) {
+        const ssize_t n = ::pread(Descriptor(m_handle), data, size, static_cast<off_t>(offset));
+        if (n >= 0) {
+            got = static_cast<std::size_t>(n);
+            return std::nullopt;
+        }
+        if (errno != EINTR) {
+            return LastError();
+        }
+    }
+}
+
+IoStatus NativeFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(Descriptor(m_handle), data, size, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return LastError();
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return std::nullopt;
+}
+
+IoStatus NativeFile::Sync() {
+    if (::fsync(Descriptor(m_handle)) != 0) {
+        return LastError();
+    }
+    return std::nullopt;
+}
+
+IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
+    std::error_code error;
+    std::filesystem::path realPath = std::filesystem::canonical(path, error);
+    if (error) {
+        return ErrorFromCode(error.value());
+    }
+    // The type decides before anything is opened: opening a FIFO for reading could block.
+    struct stat examined {};
+    if (::stat(realPath.c_str(), &examined) != 0) {
+        return LastError();
+    }
+    if (IoStatus notRegular = RequireRegular(examined)) {
+        return notRegular;
+    }
+    struct stat opened {};
+    if (IoStatus failure = OpenExamined(realPath, O_RDONLY, examined, target.file, opened)) {
+        return failure;
+    }
+    target.realPath = std::move(realPath);
+    target.size = static_cast<std::uint64_t>(opened.st_size);
+    target.linkCount = static_cast<std::uint64_t>(opened.st_nlink);
+    return std::nullopt;
+}
+
+IoStatus OpenTargetForWriting(TargetFile& target) {
+    struct stat current {};
+    if (::fstat(Descriptor(target.file.handle()), &current) != 0) {
+        return LastError();
+    }
+    // Root may open any file for writing; a file without write bits is still read-only to us.
+    if ((current.st_mode & kAnyWriteBit) == 0) {
+        return ErrorFromCode(EACCES);
+    }
+    NativeFile writable;
+    struct stat opened {};
+    if (IoStatus failure = OpenExamined(target.realPath, O_RDWR, current, writable, opened)) {
+        return failure;
+    }
+    target.file = std::move(writable);
+    target.size = static_cast<std::uint64_t>(opened.st_size);
+    target.linkCount = static_cast<std::uint64_t>(opened.st_nlink);
+    return std::nullopt;
+}
+
+IoStatus CreateTemporaryBeside(const std::filesystem::path& besidePath, TemporaryFile& temp) {
+    const std::filesystem::path folder = besidePath.parent_path();
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+        std::filesystem::path candidate = folder / MakeTemporaryName();
+        const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                              S_IRUSR | S_IWUSR);
+        if (fd >= 0) {
+            temp.file = NativeFile(fd);
+            temp.path = std::move(candidate);
+            return std::nullopt;
+        }
+        if (errno != EEXIST && errno != EINTR) {
+            return LastError();
+        }
+    }
+    return ErrorFromCode(EEXIST);
+}
+
+IoStatus AdoptOwner(const TargetFile& target, NativeFile& temp, bool& ownerKept) {
+    ownerKept = false;
+    struct stat original {};
+    if (::fstat(Descriptor(target.file.handle()), &original) != 0) {
+        return LastError();
+    }
+    if (::fchown(Descriptor(temp.handle()), original.st_uid, original.st_gid) == 0) {
+        ownerKept = true;
+        return std::nullopt;
+    }
+    if (errno == EPERM) {
+        return std::nullopt;
+    }
+    return LastError();
+}
+
+IoStatus AdoptMode(const TargetFile& target, NativeFile& temp) {
+    struct stat original {};
+    if (::fstat(Descriptor(target.file.handle()), &original) != 0) {
+        return LastError();
+    }
+    if (::fchmod(Descriptor(temp.handle()), original.st_mode & kPermissionBits) != 0) {
+        return LastError();
+    }
+    return std::nullopt;
+}
+
+IoStatus ReplaceWithTemporary(const std::filesystem::path& tempPath,
+                              const std::filesystem::path& realPath) {
+    if (::rename(tempPath.c_str(), realPath.c_str()) != 0) {
+        return LastError();
+    }
+    // The new content is in place from here on, whatever the folder sync says.
+    SyncFolderOf(realPath);
+    return std::nullopt;
+}
+
+void RemoveTemporary(const std::filesystem::path& path) {
+    ::unlink(path.c_str());
+}
+
+void SyncFolderOf(const std::filesystem::path& path) {
+    const int fd = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace kestrove::platform

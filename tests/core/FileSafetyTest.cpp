@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <stop_token>
+
+#include "FileTransform.h"
+#include "FileTransformDetail.h"
+#include "TemporaryName.h"
+#include "TextCodec.h"
+#include "TransformTestSupport.h"
+
+namespace kestrove {
+namespace {
+
+namespace fs = std::filesystem;
+using detail::TransformFileWith;
+using detail::TransformSettings;
+using detail::WriteStage;
+using testing::Bytes;
+using testing::FolderNames;
+using testing::kDoneCode;
+using testing::kFailedCode;
+using testing::OutcomeCode;
+using testing::RandomBytes;
+using testing::ReadBytes;
+using testing::ReferenceEncrypt;
+using testing::RunAndKillWhenReady;
+using testing::RunInChild;
+using testing::ScratchFolder;
+using testing::WriteBytes;
+
+constexpr std::size_t kBlock = 4096;
+
+// Failing writes of one stage from a given offset on.
+TransformSettings FailFrom(WriteStage failing, std::uint64_t from) {
+    TransformSettings settings;
+    settings.blockSize = kBlock;
+    settings.beforeWrite = [=](WriteStage stage, std::uint64_t offset) -> platform::IoStatus {
+        if (stage == failing && offset >= from) {
+            return platform::IoError{u"injected"};
+        }
+        return std::nullopt;
+    };
+    return settings;
+}
+
+std::vector<std::string> OurTemporaryNames(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const std::string& name : FolderNames(folder)) {
+        if (IsOurTemporaryName(name)) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+ino_t InodeOf(const fs::path& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0);
+    return info.st_ino;
+}
+
+class HardLinkedFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directory(m_folder / "sub");
+        WriteBytes(m_first, m_plain);
+        fs::create_hard_link(m_first, m_second);
+        fs::create_hard_link(m_first, m_third);
+    }
+
+    void ExpectAllLinksHold(const Bytes& content) {
+        EXPECT_EQ(ReadBytes(m_first), content);
+        EXPECT_EQ(ReadBytes(m_second), content);
+        EXPECT_EQ(ReadBytes(m_third), content);
+        EXPECT_EQ(fs::hard_link_count(m_first), 3u);
+    }
+
+    ScratchFolder m_folder;
+    fs::path m_first = m_folder / "first.bin";
+    fs::path m_second = m_folder / "second.bin";
+    fs::path m_third = m_folder / "sub" / "third.bin";
+    Bytes m_plain = RandomBytes(10 * kBlock + 99, 21);
+};
+
+TEST_F(HardLinkedFile, EveryLinkSeesTheChange) {
+    const ino_t inode = InodeOf(m_first);
+    ASSERT_TRUE(EncryptFile(m_first, 77).ok());
+    ExpectAllLinksHold(ReferenceEncrypt(m_plain, 77));
+    EXPECT_EQ(InodeOf(m_first), inode);
+    EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());
+    ASSERT_TRUE(DecryptFile(m_third, 77).ok());
+    ExpectAllLinksHold(m_plain);
+    EXPECT_TRUE(OurTemporaryNames(m_folder / "sub").empty());
+}
+
+TEST_F(HardLinkedFile, FailureWhileRewritingPutsTheOldContentBack) {
+    const FileOutcome outcome = TransformFileWith(m_second, Direction::Encrypt, 77, {},
+                                                  FailFrom(WriteStage::InPlace, 5 * kBlock));
+    EXPECT_EQ(outcome.kind, FileOutcome::Kind::Failed);
+    EXPECT_EQ(outcome.failure->description, u"injected");
+    ExpectAllLinksHold(m_plain);
+    EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());
+}
+
+TEST_F(HardLinkedFile, FailureWhileSavingTheBackupChangesNothing) {
+    const FileOutcome outcome = TransformFileWith(m_first, Direction::Encrypt, 77, {},
+                                                  FailFrom(WriteStage::Backup, 3 * kBlock));
+    EXPECT_EQ(outcome.kind, FileOutcome::Kind::Failed);
+    ExpectAllLinksHold(m_plain);
+    EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());
+}
+
+TEST_F(HardLinkedFile, StopWhileRewritingPutsTheOldContentBack) {
+    std::stop_source stop;
+    TransformSettings settings;
+    settings.blockSize = kBlock;
+    settings.beforeWrite = [&](WriteStage stage, std::uint64_t offset) -> platform::IoStatus {
+        if (stage == WriteStage::InPlace && offset == 4 * kBlock) {
+            stop.request_stop();
+        }
+        return std::nullopt;
+    };
+    const FileOutcome outcome =
+        TransformFileWith(m_first, Direction::Encrypt, 77, stop.get_token(), settings);
+    EXPECT_EQ(outcome.kind, FileOutcome::Kind::Stopped);
+    ExpectAllLinksHold(m_plain);
+    EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());
+}
+
+// When even the way back fails, the backup is the only full copy: it stays, and the text says
+// where.
+TEST_F(HardLinkedFile, FailedRestoreKeepsTheBackupAndNamesIt) {
+    TransformSettings settings = FailFrom(WriteStage::InPlace, 5 * kBlock);
+    const auto failInPlace = settings.beforeWrite;
+    settings.beforeWrite = [=](WriteStage stage, std::uint64_t offset) -> platform::IoStatus {
+        if (stage == WriteStage::Restore) {
+            return platform::IoError{u"restore failed"};
+        }
+        return failInPlace(stage, offset);
+    };
+    const FileOutcome outcome = TransformFileWith(m_first, Direction::Encrypt, 77, {}, settings);
+    EXPECT_EQ(outcome.kind, FileOutcome::Kind::Failed);
+    const std::vector<std::string> kept = OurTemporaryNames(m_folder.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(ReadBytes(m_folder / kept.front()), m_plain);
+    const std::string text = Utf16ToUtf8(outcome.failure->description);
+    EXPECT_EQ(text.rfind("injected", 0), 0u) << text;
+    EXPECT_NE(text.find(kept.front()), std::string::npos) << text;
+}
+
+TEST_F(HardLinkedFile, KilledWhileRewritingLeavesTheOldContentInTheBackup) {
+    ASSERT_TRUE(RunAndKillWhenReady([&](const std::function<void()>& ready) {
+        TransformSettings settings;
+        settings.blockSize = kBlock;
+        settings.beforeWrite = [&](WriteStage stage, std::uint64_t offset) -> platform::IoStatus {
+            if (stage == WriteStage::InPlace && offset == 5 * kBlock) {
+                ready();
+            }
+            return std::nullopt;
+        };
+        (void)TransformFileWith(m_first, Direction::Encrypt, 77, {}, settings);
+    }));
+    const std::vector<std::string> kept = OurTemporaryNames(m_folder.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(ReadBytes(m_folder / kept.front()), m_plain);
+    EXPECT_NE(ReadBytes(m_first), m_plain);  // half rewritten: the backup is what recovers it
+}
+
+TEST(FileCrashSafety, KilledWhileWritingLeavesTheOldContentAndOneTemporaryFile) {
+    ScratchFolder folder;
+    const fs::path file = folder / "large.bin";
+    const Bytes plain = RandomBytes(4 << 20, 5);
+    WriteBytes(file, plain);
+    ASSERT_TRUE(RunAndKillWhenReady([&](const std::function<void()>& ready) {
+        TransformSettings settings;
+        settings.blockSize = 64 << 10;
+        settings.beforeWrite = [&](WriteStage, std::uint64_t offset) -> platform::IoStatus {
+            if (offset == (2u << 20)) {
+                ready();
+            }
+            return std::nullopt;
+        };
+        (void)TransformFileWith(file, Direction::Encrypt, 99, {}, settings);
+    }));
+    EXPECT_EQ(ReadBytes(file), plain);
+    const std::vector<std::string> names = FolderNames(folder.path());
+    ASSERT_EQ(names.size(), 2u);
+    const std::vector<std::string> temporary = OurTemporaryNames(folder.path());
+    ASSERT_EQ(temporary.size(), 1u);
+    EXPECT_EQ(fs::status(folder / temporary.front()).permissions(), fs::perms(0600));
+}
+
+// A real write error from the system: the file size limit of a child process.
+TEST(FileCrashSafety, RealWriteFailureLeavesTheOriginalAndNoTemporaryFile) {
+    ScratchFolder folder;
+    const fs::path file = folder / "data.bin";
+    const Bytes plain = RandomBytes(256 << 10, 6);
+    WriteBytes(file, plain);
+    const auto result = RunInChild([&](std::string& text) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64 << 10, 64 << 10};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        return OutcomeCode(EncryptFile(file, 10), text);
+    });
+    EXPECT_EQ(result.exitCode, kFailedCode);
+    EXPECT_EQ(result.text, Utf16ToUtf8(SystemErrorText(EFBIG)));
+    EXPECT_EQ(ReadBytes(file), plain);
+    EXPECT_EQ(FolderNames(folder.path()), std::vector<std::string>{"data.bin"});
+}
+
+// The temporary file goes beside the file, so its folder must accept new files.
+TEST(FileAccess, UnwritableFolderFailsAndChangesNothing) {
+    ScratchFolder folder;
+    fs::create_directory(folder / "shut");
+    const fs::path file = folder / "shut" / "data.bin";
+    const Bytes plain = RandomBytes(1000, 12);
+    WriteBytes(file, plain);
+    ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
+    ASSERT_EQ(::chmod((folder / "shut").c_str(), 0555), 0);
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
+    const auto result = RunInChild(
+        [&](std::string& text) { return OutcomeCode(EncryptFile(file, 10), text); }, true);
+    EXPECT_EQ(result.exitCode, kFailedCode);
+    EXPECT_EQ(result.text, Utf16ToUtf8(SystemErrorText(EACCES)));
+    EXPECT_EQ(ReadBytes(file), plain);
+    EXPECT_EQ(FolderNames(folder / "shut"), std::vector<std::string>{"data.bin"});
+}
+
+// A new file could not be given the owner, so the file is rewritten through its own inode instead.
+TEST(FileAccess, FileOfAnotherOwnerKeepsItsOwner) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to make a file that belongs to another user";
+    }
+    ScratchFolder folder;
+    const fs::path file = folder / "shared.bin";
+    const Bytes plain = RandomBytes(3 * kBlock, 13);
+    WriteBytes(file, plain);
+    ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0777), 0);
+    const ino_t inode = InodeOf(file);
+    const auto result = RunInChild(
+        [&](std::string& text) { return OutcomeCode(EncryptFile(file, 10), text); }, true);
+    EXPECT_EQ(result.exitCode, kDoneCode) << result.text;
+    EXPECT_EQ(ReadBytes(file), ReferenceEncrypt(plain, 10));
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u);
+    EXPECT_EQ(info.st_ino, inode);
+    EXPECT_EQ(FolderNames(folder.path()), std::vector<std::string>{"shared.bin"});
+}
+
+}  // namespace
+}  // namespace kestrove
