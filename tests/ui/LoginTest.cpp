@@ -311,15 +311,17 @@ TEST_P(LoginCancelTest, EndsTheProgramWithNothingWritten) {
     EXPECT_FALSE(MainShown());
 }
 
+std::string CancelCaseName(const ::testing::TestParamInfo<std::tuple<bool, CancelWay>>& info) {
+    static const char* const ways[] = {"Esc", "CancelButton", "CloseBox"};
+    return std::string(std::get<0>(info.param) ? "FirstUse_" : "Verification_") +
+           ways[static_cast<int>(std::get<1>(info.param))];
+}
+
 INSTANTIATE_TEST_SUITE_P(
     BothModes, LoginCancelTest,
     ::testing::Combine(::testing::Bool(), ::testing::Values(CancelWay::Esc, CancelWay::CancelButton,
                                                             CancelWay::CloseBox)),
-    [](const ::testing::TestParamInfo<std::tuple<bool, CancelWay>>& info) {
-        const char* ways[] = {"Esc", "CancelButton", "CloseBox"};
-        return std::string(std::get<0>(info.param) ? "FirstUse_" : "Verification_") +
-               ways[static_cast<int>(std::get<1>(info.param))];
-    });
+    CancelCaseName);
 
 }  // namespace
 }  // namespace kestrove::test
