@@ -66,6 +66,21 @@ TEST(FileTransformWindows, FileMadeReadOnlyWhileWrittenIsNotReplaced) {
     EXPECT_EQ(FolderNames(folder.path()), std::vector<std::string>{"data.bin"});
 }
 
+// A file with several names is rewritten through its own handle, with no rename whose check could
+// stop it: the attribute must stop it when it is opened for writing.
+TEST(FileTransformWindows, ReadOnlyFileWithSeveralNamesIsNotRewrittenInPlace) {
+    ScratchFolder folder;
+    const fs::path file = folder / "shared.bin";
+    const Bytes plain = RandomBytes(3000, 39);
+    WriteFileAt(file, plain);
+    MakeHardLink(folder / "other-name.bin", file);
+    SetAttributes(file, kReadOnlyAttribute);
+    ExpectFailedWith(EncryptFile(folder / "other-name.bin", 40), SystemErrorText(kAccessDenied));
+    EXPECT_EQ(ReadFileAt(file), plain);
+    EXPECT_EQ(FolderNames(folder.path()),
+              (std::vector<std::string>{"other-name.bin", "shared.bin"}));
+}
+
 TEST(FileTransformWindows, HiddenAndSystemFilesAreTransformedAndKeepTheirAttributes) {
     ScratchFolder folder;
     const fs::path file = folder / "secret.dat";
