@@ -51,7 +51,8 @@ class OwnerOnly {
 
   private:
     void Build(PSID user) {
-        const DWORD aclSize = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(user);
+        const auto aclSize =
+            static_cast<DWORD>(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(user));
         m_acl.resize(aclSize);
         auto* acl = reinterpret_cast<ACL*>(m_acl.data());
         m_ready = InitializeAcl(acl, aclSize, ACL_REVISION) &&
