@@ -114,6 +114,10 @@ IoStatus CopyOwner(std::intptr_t from, std::intptr_t to, bool& copied) {
         error == ERROR_PRIVILEGE_NOT_HELD) {
         return std::nullopt;
     }
+    if (MeansNoSecurity(error)) {
+        copied = true;
+        return std::nullopt;
+    }
     return ErrorFromCode(static_cast<int>(error));
 }
 
@@ -132,13 +136,19 @@ IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to) {
     if (!GetSecurityDescriptorControl(holder, &control, &revision)) {
         return ErrorFromCode(static_cast<int>(GetLastError()));
     }
+    if ((control & SE_DACL_PRESENT) == 0) {
+        return std::nullopt;  // the file system keeps no access list for it
+    }
     // Unprotected, the inherited entries come from the folder again, which is the same folder.
     const SECURITY_INFORMATION what =
         DACL_SECURITY_INFORMATION |
         ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
                                             : UNPROTECTED_DACL_SECURITY_INFORMATION);
     error = SetSecurityInfo(AsHandle(to), SE_FILE_OBJECT, what, nullptr, nullptr, list, nullptr);
-    return error == ERROR_SUCCESS ? IoStatus() : IoStatus(ErrorFromCode(static_cast<int>(error)));
+    if (error == ERROR_SUCCESS || MeansNoSecurity(error)) {
+        return std::nullopt;
+    }
+    return ErrorFromCode(static_cast<int>(error));
 }
 
 }  // namespace kestrove::platform
