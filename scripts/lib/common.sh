@@ -50,3 +50,10 @@ SCREENSHOT_PACKAGES=(
 )
 
 jobs_count() { nproc 2>/dev/null || echo 2; }
+
+# What the Windows stage of the tests needs on top (scripts/test-windows): the MinGW-w64 cross
+# compilers, of which the -posix ones have std::thread, and Wine to run what they build.
+WINDOWS_PACKAGES=(
+    mingw-w64 g++-mingw-w64-x86-64-posix
+    wine wine64
+)

@@ -23,7 +23,8 @@ struct ListedEntry {
     EntryKind kind = EntryKind::File;
 };
 
-// Which real folder a listing reads, however it was reached (device and inode number on POSIX).
+// Which real folder a listing reads, however it was reached (device and inode number on POSIX,
+// volume serial number and file index on Windows).
 struct FolderIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;

@@ -23,8 +23,8 @@ struct PathInfo {
 
 [[nodiscard]] PathInfo ClassifyPath(const std::filesystem::path& path);
 
-// Why a path that is neither a folder nor a regular file is not transformed (named after its
-// type, since the platform has no error wording for it).
+// Why a path that is not a regular file is not transformed (named after its type, since the
+// platform has no error wording for it; on Windows this includes a folder).
 [[nodiscard]] std::u16string NotRegularFileText(std::filesystem::file_type type);
 
 // The identity of the real file or folder behind a path (links followed), so that a drop can

@@ -63,7 +63,8 @@ struct TargetFile {
 [[nodiscard]] IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target);
 
 // Opens the same file again for reading and writing. Fails for a read-only file: one that cannot
-// be opened for writing, or (outside Windows) one without any write permission bit, whoever runs.
+// be opened for writing, or one without any write permission bit (on Windows: with the read-only
+// attribute), whoever runs.
 [[nodiscard]] IoStatus OpenTargetForWriting(TargetFile& target);
 
 struct TemporaryFile {
@@ -80,7 +81,8 @@ struct TemporaryFile {
 // platform does not let this process give a file that owner; temp is then left as it was.
 [[nodiscard]] IoStatus AdoptOwner(const TargetFile& target, NativeFile& temp, bool& ownerKept);
 
-// Gives temp the permission bits of target, once its content is complete.
+// Gives temp the permission bits of target (on Windows: its attributes, creation time and access
+// list), once its content is complete.
 [[nodiscard]] IoStatus AdoptMode(const TargetFile& target, NativeFile& temp);
 
 // Puts the (closed, synced) temporary file in the place of realPath in one step, and makes the

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <system_error>
 
 namespace kestrove {
 
@@ -105,10 +104,6 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
         }
     }
     return out;
-}
-
-std::u16string SystemErrorText(int code) {
-    return Utf8ToUtf16(std::system_category().message(code));
 }
 
 std::u16string PathText(const std::filesystem::path& path) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <stop_token>
 
+#include "ChildProcess.h"
 #include "FileTransform.h"
 #include "FileTransformDetail.h"
 #include "TemporaryName.h"
@@ -213,6 +214,52 @@ TEST(FileCrashSafety, RealWriteFailureLeavesTheOriginalAndNoTemporaryFile) {
     EXPECT_EQ(result.text, Utf16ToUtf8(SystemErrorText(EFBIG)));
     EXPECT_EQ(ReadBytes(file), plain);
     EXPECT_EQ(FolderNames(folder.path()), std::vector<std::string>{"data.bin"});
+}
+
+TEST(FileTransformPosix, PermissionBitsAndOwnerSurvive) {
+    ScratchFolder folder;
+    const fs::path file = folder / "tool.sh";
+    WriteBytes(file, RandomBytes(200, 2));
+    ASSERT_EQ(::chmod(file.c_str(), 0751), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(file.c_str(), 12345, 23456), 0);
+    }
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    ASSERT_TRUE(EncryptFile(file, 10).ok());
+    struct stat after {};
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    if (root) {
+        EXPECT_EQ(after.st_uid, 12345u);
+    }
+}
+
+TEST(FileTransformPosix, SymlinkStaysALinkAndItsTargetChanges) {
+    ScratchFolder folder;
+    fs::create_directories(folder / "a");
+    fs::create_directories(folder / "b");
+    const Bytes plain = RandomBytes(700, 4);
+    WriteBytes(folder / "b" / "target.txt", plain);
+    fs::create_symlink("../b/target.txt", folder / "a" / "link.txt");
+    fs::create_symlink("a/link.txt", folder / "chain.txt");
+
+    ASSERT_TRUE(EncryptFile(folder / "chain.txt", 20).ok());
+    EXPECT_TRUE(fs::is_symlink(folder / "a" / "link.txt"));
+    EXPECT_EQ(fs::read_symlink(folder / "a" / "link.txt"), "../b/target.txt");
+    EXPECT_TRUE(fs::is_symlink(folder / "chain.txt"));
+    EXPECT_EQ(ReadBytes(folder / "b" / "target.txt"), ReferenceEncrypt(plain, 20));
+    EXPECT_EQ(FolderNames(folder / "a"), std::vector<std::string>{"link.txt"});
+    EXPECT_EQ(FolderNames(folder / "b"), std::vector<std::string>{"target.txt"});
+
+    fs::create_symlink("b/gone.txt", folder / "dangling.txt");
+    const FileOutcome dangling = EncryptFile(folder / "dangling.txt", 20);
+    EXPECT_EQ(dangling.kind, FileOutcome::Kind::Failed);
+    ASSERT_TRUE(dangling.failure.has_value());
+    EXPECT_EQ(dangling.failure->description, SystemErrorText(ENOENT));
 }
 
 // The temporary file goes beside the file, so its folder must accept new files.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "ChildProcess.h"
 #include "FileTransform.h"
 #include "PathInfo.h"
 #include "TextCodec.h"

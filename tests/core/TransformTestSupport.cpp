@@ -1,43 +1,32 @@
 #include "TransformTestSupport.h"
 
-#include <grp.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 
-#include "TextCodec.h"
+#include "TestPlatform.h"
 
 namespace kestrove::testing {
 
 ScratchFolder::ScratchFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "kestrove-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto candidate =
+            std::filesystem::temp_directory_path() / ("kestrove-test-" + std::to_string(random()));
+        // Only this process made it if it did not exist before.
+        if (std::filesystem::create_directory(candidate)) {
+            m_path = candidate;
+            return;
+        }
     }
-    m_path = pattern;
+    throw std::runtime_error("cannot make a scratch folder");
 }
 
 ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    // Tests take write permission away; give it back so that everything can be removed.
-    for (auto it = std::filesystem::recursive_directory_iterator(m_path, ignored);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ignored);
-        }
-    }
-    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(m_path, ignored);
+    RemoveTree(m_path);
 }
 
 Bytes ReadBytes(const std::filesystem::path& path) {
@@ -87,101 +76,6 @@ Bytes ReferenceEncrypt(const Bytes& plain, std::uint32_t k) {
         out[j] = static_cast<std::uint8_t>((plain[j] + ReferenceOffset(j + 1, k)) % 256);
     }
     return out;
-}
-
-namespace {
-
-[[noreturn]] void ChildMain(const std::function<int(std::string&)>& body, bool asNobody,
-                            unsigned timeoutSeconds, int output) {
-    ::alarm(timeoutSeconds);
-    if (asNobody && ::geteuid() == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
-            ::_exit(120);
-        }
-    }
-    std::string text;
-    int code = 121;
-    try {
-        code = body(text);
-    } catch (const std::exception& error) {
-        text = error.what();
-    }
-    [[maybe_unused]] const ssize_t written = ::write(output, text.data(), text.size());
-    ::_exit(code);
-}
-
-}  // namespace
-
-ChildResult RunInChild(const std::function<int(std::string& text)>& body, bool asNobody,
-                       unsigned timeoutSeconds) {
-    int fds[2];
-    if (::pipe(fds) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        ChildMain(body, asNobody, timeoutSeconds, fds[1]);
-    }
-    ::close(fds[1]);
-    ChildResult result;
-    char chunk[512];
-    ssize_t n = 0;
-    while ((n = ::read(fds[0], chunk, sizeof chunk)) > 0) {
-        result.text.append(chunk, static_cast<std::size_t>(n));
-    }
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.exited = WIFEXITED(status);
-    result.exitCode = result.exited ? WEXITSTATUS(status) : -1;
-    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    return result;
-}
-
-bool RunAndKillWhenReady(const std::function<void(const std::function<void()>& ready)>& body) {
-    int fds[2];
-    if (::pipe(fds) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        ::alarm(60);
-        const std::function<void()> ready = [&] {
-            [[maybe_unused]] const ssize_t written = ::write(fds[1], "r", 1);
-            for (;;) {
-                ::pause();
-            }
-        };
-        body(ready);
-        ::_exit(3);
-    }
-    ::close(fds[1]);
-    char signal = 0;
-    const bool becameReady = ::read(fds[0], &signal, 1) == 1;
-    ::close(fds[0]);
-    if (becameReady) {
-        ::kill(pid, SIGKILL);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return becameReady && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-}
-
-int OutcomeCode(const FileOutcome& outcome, std::string& text) {
-    if (outcome.failure) {
-        text = Utf16ToUtf8(outcome.failure->description);
-    }
-    switch (outcome.kind) {
-        case FileOutcome::Kind::Done:
-            return kDoneCode;
-        case FileOutcome::Kind::Failed:
-            return kFailedCode;
-        case FileOutcome::Kind::Stopped:
-            return kStoppedCode;
-    }
-    return 99;
 }
 
 }  // namespace kestrove::testing

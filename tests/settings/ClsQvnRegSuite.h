@@ -22,10 +22,11 @@ struct StoreBackend {
     std::string name;
     // A store whose contents the test may change freely; scratch is an empty folder of the test.
     std::function<std::shared_ptr<RegistryStore>(const std::filesystem::path& scratch)> make;
-    // Where below HKEY_CURRENT_USER the cases may write: empty for a private store; a throwaway
-    // key for a store shared with the rest of the system.
-    std::u16string base;
-    // Removes what the cases wrote below base; may be empty.
+    // Where below HKEY_CURRENT_USER a case may write, given the case's scratch folder: empty (or
+    // no function) for a private store; for a store shared with the rest of the system, a
+    // throwaway key of the case's own, so that cases running side by side never meet.
+    std::function<std::u16string(const std::filesystem::path& scratch)> base;
+    // Removes the case's base key with everything below it; may be empty.
     std::function<void(RegistryStore&, const std::u16string& base)> cleanup;
 };
 
@@ -38,6 +39,9 @@ inline constexpr char16_t kHkcu[] = u"HKEY_CURRENT_USER";
 class ClsQvnRegSuite : public ::testing::TestWithParam<StoreBackend> {
   protected:
     void SetUp() override {
+        if (GetParam().base) {
+            m_base = GetParam().base(m_scratch.path());
+        }
         m_store = GetParam().make(m_scratch.path());
         ASSERT_NE(m_store, nullptr);
         m_reg = std::make_unique<clsQvnReg>(m_store);
@@ -51,14 +55,13 @@ class ClsQvnRegSuite : public ::testing::TestWithParam<StoreBackend> {
             EXPECT_EQ(m_recording->badCloses, 0);
         }
         if (GetParam().cleanup) {
-            GetParam().cleanup(*m_store, GetParam().base);
+            GetParam().cleanup(*m_store, m_base);
         }
     }
 
     // A key path below the backend's base.
     [[nodiscard]] std::u16string P(const std::u16string& relative) const {
-        const std::u16string& base = GetParam().base;
-        return base.empty() ? relative : base + u"\\" + relative;
+        return m_base.empty() ? relative : m_base + u"\\" + relative;
     }
 
     clsQvnReg& reg() { return *m_reg; }
@@ -105,6 +108,7 @@ class ClsQvnRegSuite : public ::testing::TestWithParam<StoreBackend> {
 
   private:
     ScratchDir m_scratch;
+    std::u16string m_base;
     std::shared_ptr<RegistryStore> m_store;
     std::unique_ptr<clsQvnReg> m_reg;
     std::shared_ptr<RecordingStore> m_recording;

@@ -11,7 +11,7 @@ StoreBackend SqliteBackend() {
                 return std::make_shared<SqliteRegistryStore>(scratch / "config" / "Kestrove" /
                                                              "registry.db");
             },
-            u"",
+            {},
             {}};
 }
 

@@ -1,0 +1,25 @@
+#pragma once
+
+// Internal to kestrove_core on Windows: the owner and access list that a file's new content takes
+// over from the file it replaces, and the protection of our own temporary files.
+
+#include <cstdint>
+
+#include "PlatformFile.h"
+
+namespace kestrove::platform {
+
+// Security attributes (a SECURITY_ATTRIBUTES*) for a new file that only the current user may
+// open, as a temporary file holding a copy of someone's file must be; null when the system cannot
+// say who the current user is, and the new file then gets its folder's usual access list.
+[[nodiscard]] void* OwnerOnlySecurityAttributes();
+
+// Gives file `to` the owner of file `from`. copied is false when this process may not give that
+// owner to a file (only a process with restore rights can give a file to someone else).
+[[nodiscard]] IoStatus CopyOwner(std::intptr_t from, std::intptr_t to, bool& copied);
+
+// Gives file `to` the access list of file `from`, protected from the folder's inherited entries
+// exactly when the original's is. Nothing to copy on a file system without access lists.
+[[nodiscard]] IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to);
+
+}  // namespace kestrove::platform

@@ -1,0 +1,154 @@
+#include <windows.h>
+
+// Needs the types windows.h declares.
+#include <aclapi.h>
+
+#include <memory>
+#include <vector>
+
+#include "FileSecurity.h"
+
+namespace kestrove::platform {
+
+namespace {
+
+HANDLE AsHandle(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+// A security descriptor the system allocated, freed with LocalFree.
+struct LocalDeleter {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+using SystemDescriptor = std::unique_ptr<void, LocalDeleter>;
+
+// File systems without security (FAT, exFAT, some network shares) answer with one of these.
+bool MeansNoSecurity(DWORD error) {
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_INVALID_PARAMETER;
+}
+
+// The user this process runs as, and a descriptor whose access list lets only that user in.
+class OwnerOnly {
+  public:
+    OwnerOnly() {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            return;
+        }
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        m_user.resize(size);
+        const bool known =
+            size > 0 && GetTokenInformation(token, TokenUser, m_user.data(), size, &size) != FALSE;
+        CloseHandle(token);
+        if (known) {
+            Build(reinterpret_cast<TOKEN_USER*>(m_user.data())->User.Sid);
+        }
+    }
+
+    SECURITY_ATTRIBUTES* attributes() { return m_ready ? &m_attributes : nullptr; }
+
+  private:
+    void Build(PSID user) {
+        const auto aclSize =
+            static_cast<DWORD>(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(user));
+        m_acl.resize(aclSize);
+        auto* acl = reinterpret_cast<ACL*>(m_acl.data());
+        m_ready = InitializeAcl(acl, aclSize, ACL_REVISION) &&
+                  AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, user) &&
+                  InitializeSecurityDescriptor(&m_descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+                  SetSecurityDescriptorDacl(&m_descriptor, TRUE, acl, FALSE) &&
+                  SetSecurityDescriptorControl(&m_descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+        m_attributes = SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), &m_descriptor, FALSE};
+    }
+
+    std::vector<BYTE> m_user;
+    std::vector<BYTE> m_acl;
+    SECURITY_DESCRIPTOR m_descriptor{};
+    SECURITY_ATTRIBUTES m_attributes{};
+    bool m_ready = false;
+};
+
+}  // namespace
+
+void* OwnerOnlySecurityAttributes() {
+    static OwnerOnly ownerOnly;
+    return ownerOnly.attributes();
+}
+
+IoStatus CopyOwner(std::intptr_t from, std::intptr_t to, bool& copied) {
+    copied = false;
+    PSID wanted = nullptr;
+    PSECURITY_DESCRIPTOR wantedHolder = nullptr;
+    DWORD error = GetSecurityInfo(AsHandle(from), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                  &wanted, nullptr, nullptr, nullptr, &wantedHolder);
+    const SystemDescriptor wantedDescriptor(wantedHolder);
+    if (error != ERROR_SUCCESS) {
+        if (MeansNoSecurity(error)) {
+            copied = true;  // no owners here: nothing that a new file could lose
+            return std::nullopt;
+        }
+        return ErrorFromCode(static_cast<int>(error));
+    }
+    if (wanted == nullptr) {
+        copied = true;  // an original without owner has none to lose
+        return std::nullopt;
+    }
+    PSID current = nullptr;
+    PSECURITY_DESCRIPTOR currentHolder = nullptr;
+    error = GetSecurityInfo(AsHandle(to), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &current,
+                            nullptr, nullptr, nullptr, &currentHolder);
+    const SystemDescriptor currentDescriptor(currentHolder);
+    if (error == ERROR_SUCCESS && current != nullptr && EqualSid(wanted, current)) {
+        copied = true;
+        return std::nullopt;
+    }
+    error = SetSecurityInfo(AsHandle(to), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, wanted,
+                            nullptr, nullptr, nullptr);
+    if (error == ERROR_SUCCESS) {
+        copied = true;
+        return std::nullopt;
+    }
+    if (error == ERROR_INVALID_OWNER || error == ERROR_ACCESS_DENIED ||
+        error == ERROR_PRIVILEGE_NOT_HELD) {
+        return std::nullopt;
+    }
+    if (MeansNoSecurity(error)) {
+        copied = true;
+        return std::nullopt;
+    }
+    return ErrorFromCode(static_cast<int>(error));
+}
+
+IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to) {
+    PACL list = nullptr;
+    PSECURITY_DESCRIPTOR holder = nullptr;
+    DWORD error = GetSecurityInfo(AsHandle(from), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, &list, nullptr, &holder);
+    const SystemDescriptor descriptor(holder);
+    if (error != ERROR_SUCCESS) {
+        return MeansNoSecurity(error) ? IoStatus()
+                                      : IoStatus(ErrorFromCode(static_cast<int>(error)));
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (!GetSecurityDescriptorControl(holder, &control, &revision)) {
+        return ErrorFromCode(static_cast<int>(GetLastError()));
+    }
+    if ((control & SE_DACL_PRESENT) == 0) {
+        return std::nullopt;  // the file system keeps no access list for it
+    }
+    // Unprotected, the inherited entries come from the folder again, which is the same folder.
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION |
+        ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                            : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    error = SetSecurityInfo(AsHandle(to), SE_FILE_OBJECT, what, nullptr, nullptr, list, nullptr);
+    if (error == ERROR_SUCCESS || MeansNoSecurity(error)) {
+        return std::nullopt;
+    }
+    return ErrorFromCode(static_cast<int>(error));
+}
+
+}  // namespace kestrove::platform

@@ -1,0 +1,73 @@
+#include <windows.h>
+
+#include "PathInfo.h"
+#include "PlatformFile.h"
+#include "TextCodec.h"
+#include "WindowsPath.h"
+
+namespace kestrove {
+
+namespace {
+
+// Opens what path leads to, every link followed, only to look at it: any file or folder, shared
+// with everyone.
+platform::NativeFile OpenToExamine(const std::filesystem::path& path) {
+    const HANDLE handle = CreateFileW(platform::ApiPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return handle == INVALID_HANDLE_VALUE
+               ? platform::NativeFile()
+               : platform::NativeFile(reinterpret_cast<std::intptr_t>(handle));
+}
+
+PathKind KindOfAttributes(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Folder : PathKind::RegularFile;
+}
+
+}  // namespace
+
+PathInfo ClassifyPath(const std::filesystem::path& path) {
+    const platform::NativeFile file = OpenToExamine(path);
+    if (!file.isOpen()) {
+        const DWORD error = GetLastError();
+        // A file whose access list keeps this user out is still a file the user dropped: its
+        // transform then says "access denied". Its folder's listing still knows what it is,
+        // unless it is a link, whose own entry says nothing about where it leads.
+        WIN32_FILE_ATTRIBUTE_DATA listed{};
+        if (error == ERROR_ACCESS_DENIED &&
+            GetFileAttributesExW(platform::ApiPath(path).c_str(), GetFileExInfoStandard, &listed) &&
+            (listed.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            return {KindOfAttributes(listed.dwFileAttributes), {}};
+        }
+        return {PathKind::Missing, SystemErrorText(static_cast<int>(error))};
+    }
+    const auto handle = reinterpret_cast<HANDLE>(file.handle());
+    switch (GetFileType(handle)) {
+        case FILE_TYPE_DISK:
+            break;
+        case FILE_TYPE_CHAR:
+            return {PathKind::Other, NotRegularFileText(std::filesystem::file_type::character)};
+        case FILE_TYPE_PIPE:
+            return {PathKind::Other, NotRegularFileText(std::filesystem::file_type::fifo)};
+        default:
+            return {PathKind::Other, NotRegularFileText(std::filesystem::file_type::unknown)};
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) {
+        return {PathKind::Missing, SystemErrorText(static_cast<int>(GetLastError()))};
+    }
+    return {KindOfAttributes(info.dwFileAttributes), {}};
+}
+
+std::optional<FileId> IdentifyFile(const std::filesystem::path& path) {
+    const platform::NativeFile file = OpenToExamine(path);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.isOpen() ||
+        !GetFileInformationByHandle(reinterpret_cast<HANDLE>(file.handle()), &info)) {
+        return std::nullopt;
+    }
+    return FileId{info.dwVolumeSerialNumber,
+                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+}  // namespace kestrove

@@ -1,0 +1,85 @@
+#include <windows.h>
+
+#include <string_view>
+
+#include "WindowsPath.h"
+
+namespace kestrove::platform {
+
+namespace {
+
+constexpr std::wstring_view kVerbatim = L"\\\\?\\";
+constexpr std::wstring_view kVerbatimUnc = L"\\\\?\\UNC\\";
+constexpr std::wstring_view kDevice = L"\\\\.\\";
+constexpr std::wstring_view kUnc = L"\\\\";
+
+// CreateDirectoryW stops at MAX_PATH - 12 characters without the prefix, the other calls at
+// MAX_PATH - 1; the smaller limit serves for all.
+constexpr std::size_t kPlainLimit = MAX_PATH - 12;
+
+bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+std::wstring ApiPath(const std::filesystem::path& path, std::size_t extra) {
+    const std::wstring& given = path.native();
+    if (given.empty() || StartsWith(given, kVerbatim) || StartsWith(given, kDevice)) {
+        return given;
+    }
+    // The prefix turns off the system's clean-up of a path, so the clean-up is done first.
+    const DWORD needed = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) {
+        return given;
+    }
+    std::wstring full(needed, L'\0');
+    const DWORD written = GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
+    if (written == 0 || written >= needed) {
+        return given;
+    }
+    full.resize(written);
+    if (full.size() + extra < kPlainLimit || StartsWith(full, kDevice) ||
+        StartsWith(full, kVerbatim)) {
+        return full;
+    }
+    if (StartsWith(full, kUnc)) {
+        return std::wstring(kVerbatimUnc) + full.substr(kUnc.size());
+    }
+    return std::wstring(kVerbatim) + full;
+}
+
+std::filesystem::path DisplayPath(const std::wstring& reported) {
+    std::wstring plain;
+    if (StartsWith(reported, kVerbatimUnc)) {
+        plain = std::wstring(kUnc) + reported.substr(kVerbatimUnc.size());
+    } else if (StartsWith(reported, kVerbatim) && reported.size() >= kVerbatim.size() + 2 &&
+               reported[kVerbatim.size() + 1] == L':') {
+        plain = reported.substr(kVerbatim.size());
+    } else {
+        return reported;
+    }
+    return plain.size() < kPlainLimit ? std::filesystem::path(plain)
+                                      : std::filesystem::path(reported);
+}
+
+std::optional<std::filesystem::path> FinalPathOf(std::intptr_t handle) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const DWORD length = GetFinalPathNameByHandleW(
+            reinterpret_cast<HANDLE>(handle), buffer.data(), static_cast<DWORD>(buffer.size()),
+            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            return std::nullopt;
+        }
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return DisplayPath(buffer);
+        }
+        // Too small: length is the size needed, terminator included.
+        buffer.resize(length);
+    }
+    return std::nullopt;
+}
+
+}  // namespace kestrove::platform

@@ -1,0 +1,56 @@
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+#include "TestPlatform.h"
+#include "TextCodec.h"
+
+namespace kestrove::testing {
+
+int NotFoundError() {
+    return ENOENT;
+}
+
+int AccessDeniedError() {
+    return EACCES;
+}
+
+int InUseError() {
+    return EBUSY;
+}
+
+std::u16string FolderAsFileText() {
+    return SystemErrorText(EISDIR);
+}
+
+void MakeReadOnly(const std::filesystem::path& file) {
+    if (::chmod(file.c_str(), 0444) != 0) {
+        throw std::runtime_error("chmod failed: " + file.string());
+    }
+}
+
+std::uint32_t FileModeOf(const std::filesystem::path& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        throw std::runtime_error("stat failed: " + file.string());
+    }
+    return info.st_mode;
+}
+
+void RemoveTree(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ignored;
+    // Only folders need it: a file is removed by a change to its folder. Links are not followed
+    // out of the folder.
+    for (auto it = fs::recursive_directory_iterator(folder, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        }
+    }
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(folder, ignored);
+}
+
+}  // namespace kestrove::testing
