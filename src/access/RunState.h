@@ -16,7 +16,7 @@ inline constexpr char16_t kDigestValue[] = u"Key";
 
 // The state of one run, created at start and passed by reference to whoever needs it.
 class RunState {
-public:
+  public:
     using SettingsFactory = std::function<std::unique_ptr<clsQvnReg>()>;
 
     // The factory makes the settings object on first need; by default over the platform store.
@@ -30,7 +30,7 @@ public:
     clsQvnReg& SettingsReg();
     [[nodiscard]] bool HasSettingsReg() const { return m_settings != nullptr; }
 
-private:
+  private:
     SettingsFactory m_factory;
     std::unique_ptr<clsQvnReg> m_settings;
 };

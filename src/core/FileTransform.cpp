@@ -178,6 +178,12 @@ FileOutcome Transformer::ReplaceByRename(TargetFile& target, OwnedTemporary& tem
         return Failed(*failure);
     }
     temp.Release();
+    // The new content is in place from here on, whenever the folder is synced.
+    if (m_settings.folderSyncs != nullptr) {
+        m_settings.folderSyncs->Add(target.realPath);
+    } else {
+        platform::SyncFolderOf(target.realPath);
+    }
     return DoneOutcome();
 }
 
@@ -297,20 +303,46 @@ FileOutcome TransformFileWith(const std::filesystem::path& path, Direction direc
 
 }  // namespace detail
 
+FolderSyncBatch::FolderSyncBatch(SyncFolder syncFolder) : m_syncFolder(std::move(syncFolder)) {
+    if (!m_syncFolder) {
+        // SyncFolderOf syncs the folder that holds the path it is given.
+        m_syncFolder = [](const std::filesystem::path& folder) {
+            platform::SyncFolderOf(folder / ".");
+        };
+    }
+}
+
+void FolderSyncBatch::Add(const std::filesystem::path& file) {
+    std::filesystem::path folder = file.parent_path();
+    if (folder != m_pendingFolder) {
+        Flush();
+        m_pendingFolder = std::move(folder);
+    }
+}
+
+void FolderSyncBatch::Flush() {
+    if (m_pendingFolder) {
+        m_syncFolder(*m_pendingFolder);
+        m_pendingFolder.reset();
+    }
+}
+
 FileOutcome EncryptFile(const std::filesystem::path& path, std::int32_t cipherKey,
-                        std::stop_token stop) {
-    return TransformFile(path, Direction::Encrypt, cipherKey, std::move(stop));
+                        std::stop_token stop, FolderSyncBatch* folderSyncs) {
+    return TransformFile(path, Direction::Encrypt, cipherKey, std::move(stop), folderSyncs);
 }
 
 FileOutcome DecryptFile(const std::filesystem::path& path, std::int32_t cipherKey,
-                        std::stop_token stop) {
-    return TransformFile(path, Direction::Decrypt, cipherKey, std::move(stop));
+                        std::stop_token stop, FolderSyncBatch* folderSyncs) {
+    return TransformFile(path, Direction::Decrypt, cipherKey, std::move(stop), folderSyncs);
 }
 
 FileOutcome TransformFile(const std::filesystem::path& path, Direction direction,
-                          std::int32_t cipherKey, std::stop_token stop) {
-    return detail::TransformFileWith(path, direction, cipherKey, std::move(stop),
-                                     detail::TransformSettings{});
+                          std::int32_t cipherKey, std::stop_token stop,
+                          FolderSyncBatch* folderSyncs) {
+    detail::TransformSettings settings;
+    settings.folderSyncs = folderSyncs;
+    return detail::TransformFileWith(path, direction, cipherKey, std::move(stop), settings);
 }
 
 }  // namespace kestrove

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stop_token>
 
@@ -24,6 +25,30 @@ struct [[nodiscard]] FileOutcome {
     [[nodiscard]] bool ok() const { return kind == Kind::Done; }
 };
 
+// Makes the replacements of many files durable folder by folder. Each replacement renames a file
+// within its folder; passing one batch to a run of transforms syncs each folder once, when the run
+// moves on to a file in another folder and at Flush(), instead of once per file. Until then a
+// power cut can only bring back a file's complete old content, never a mix.
+class FolderSyncBatch {
+  public:
+    using SyncFolder = std::function<void(const std::filesystem::path& folder)>;
+
+    // By default a folder is synced with the platform's own call.
+    explicit FolderSyncBatch(SyncFolder syncFolder = {});
+    FolderSyncBatch(const FolderSyncBatch&) = delete;
+    FolderSyncBatch& operator=(const FolderSyncBatch&) = delete;
+    ~FolderSyncBatch() { Flush(); }
+
+    // A file in this folder was replaced.
+    void Add(const std::filesystem::path& file);
+    // Syncs the folder still pending, if any.
+    void Flush();
+
+  private:
+    SyncFolder m_syncFolder;
+    std::optional<std::filesystem::path> m_pendingFolder;
+};
+
 // Encrypts / decrypts the file at path in place under cipherKey (the run's key, 10..165 after a
 // login). The byte at file offset j is shifted by KeystreamValue(j + 1, key). The file keeps its
 // path, length, permission bits, owner and hard links; a link is followed and stays a link. The
@@ -33,12 +58,16 @@ struct [[nodiscard]] FileOutcome {
 // after a synced backup of the old content beside it; a failure or stop copies the old content
 // back, and only a crash part-way leaves the backup, under one of our temporary names. A stop
 // request is honoured between blocks; the original is then left as it was. Memory use is one
-// block whatever the file's size. Shows nothing: failures come back as values.
+// block whatever the file's size. Shows nothing: failures come back as values. Without a batch,
+// the folder is synced before the call returns.
 [[nodiscard]] FileOutcome EncryptFile(const std::filesystem::path& path, std::int32_t cipherKey,
-                                      std::stop_token stop = {});
+                                      std::stop_token stop = {},
+                                      FolderSyncBatch* folderSyncs = nullptr);
 [[nodiscard]] FileOutcome DecryptFile(const std::filesystem::path& path, std::int32_t cipherKey,
-                                      std::stop_token stop = {});
+                                      std::stop_token stop = {},
+                                      FolderSyncBatch* folderSyncs = nullptr);
 [[nodiscard]] FileOutcome TransformFile(const std::filesystem::path& path, Direction direction,
-                                        std::int32_t cipherKey, std::stop_token stop = {});
+                                        std::int32_t cipherKey, std::stop_token stop = {},
+                                        FolderSyncBatch* folderSyncs = nullptr);
 
 }  // namespace kestrove

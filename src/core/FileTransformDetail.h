@@ -31,6 +31,8 @@ struct TransformSettings {
     std::function<platform::IoStatus(WriteStage stage, std::uint64_t offset)> beforeWrite;
     // Runs before the temporary file takes the file's place; an error counts as a refused rename.
     std::function<platform::IoStatus()> beforeReplace;
+    // Where the folder sync after a replacement goes; none syncs it at once.
+    FolderSyncBatch* folderSyncs = nullptr;
 };
 
 [[nodiscard]] FileOutcome TransformFileWith(const std::filesystem::path& path, Direction direction,

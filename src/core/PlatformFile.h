@@ -85,15 +85,16 @@ struct TemporaryFile {
 // list), once its content is complete.
 [[nodiscard]] IoStatus AdoptMode(const TargetFile& target, NativeFile& temp);
 
-// Puts the (closed, synced) temporary file in the place of realPath in one step, and makes the
-// change of the folder durable. realPath keeps its old content when this fails.
+// Puts the (closed, synced) temporary file in the place of realPath in one step. realPath keeps
+// its old content when this fails. The folder's entries are made durable by SyncFolderOf.
 [[nodiscard]] IoStatus ReplaceWithTemporary(const std::filesystem::path& tempPath,
                                             const std::filesystem::path& realPath);
 
 // Removes a file of ours; a failure leaves it behind and is not reported.
 void RemoveTemporary(const std::filesystem::path& path);
 
-// Makes the entries of a folder durable (after a temporary file was removed); best effort.
+// Makes the entries of the folder holding path durable (after a rename or a removal there); best
+// effort.
 void SyncFolderOf(const std::filesystem::path& path);
 
 }  // namespace kestrove::platform

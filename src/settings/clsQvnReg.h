@@ -13,7 +13,7 @@ namespace kestrove {
 // between levels, and value name. It never reports a failure: a read that cannot be served
 // returns an empty result, a write or delete that fails changes nothing.
 class clsQvnReg {
-public:
+  public:
     clsQvnReg();  // over DefaultRegistryStore()
     explicit clsQvnReg(std::shared_ptr<RegistryStore> store);
 
@@ -34,7 +34,7 @@ public:
 
     [[nodiscard]] RegistryStore& store() { return *m_store; }
 
-private:
+  private:
     std::shared_ptr<RegistryStore> m_store;
 };
 

@@ -25,8 +25,8 @@ DropWork DropWork::FromCore() {
         return CollectFolderFiles({folder}, u"*.*", results, true, observer);
     };
     work.transform = [](const std::filesystem::path& path, Direction direction, std::int32_t key,
-                        std::stop_token stop) {
-        return TransformFile(path, direction, key, std::move(stop));
+                        std::stop_token stop, FolderSyncBatch& folderSyncs) {
+        return TransformFile(path, direction, key, std::move(stop), &folderSyncs);
     };
     return work;
 }
@@ -77,7 +77,7 @@ void DropJobRunner::WorkerLoop(std::stop_token stop) {
 
 void DropJobRunner::RunDrop(const DropJob& job, std::stop_token stop) {
     m_view.BeginDrop(job.index);
-    std::set<FileId> seen;
+    DropState state;
     try {
         for (const std::filesystem::path& path : job.paths) {
             if (stop.stop_requested()) {
@@ -90,10 +90,10 @@ void DropJobRunner::RunDrop(const DropJob& job, std::stop_token stop) {
                     m_view.AbandonDrop(job.index, stop);
                     return;
                 case PathKind::Folder:
-                    goOn = RunFolder(path, job, seen, stop);
+                    goOn = RunFolder(path, job, state, stop);
                     break;
                 case PathKind::RegularFile:
-                    goOn = TransformOnce(path, job, seen, stop);
+                    goOn = TransformOnce(path, job, state, stop);
                     break;
                 case PathKind::Other:
                     m_view.ReportFailure(FailureMessageText({path, info.description}), stop);
@@ -109,19 +109,22 @@ void DropJobRunner::RunDrop(const DropJob& job, std::stop_token stop) {
         return;
     }
     if (!stop.stop_requested()) {
+        // Done means on the disk: the last folder's renames are synced before the label shows.
+        state.folderSyncs.Flush();
         m_view.EndDrop(job.index);
     }
 }
 
 bool DropJobRunner::TransformOnce(const std::filesystem::path& file, const DropJob& job,
-                                  std::set<FileId>& seen, std::stop_token stop) {
+                                  DropState& state, std::stop_token stop) {
     if (const std::optional<FileId> id = m_work.identify(file)) {
-        if (!seen.insert(*id).second) {
+        if (!state.seen.insert(*id).second) {
             return true;  // the same real file, reached again through another path
         }
     }
     const Direction direction = job.index == 0 ? Direction::Encrypt : Direction::Decrypt;
-    const FileOutcome outcome = m_work.transform(file, direction, job.cipherKey, stop);
+    const FileOutcome outcome =
+        m_work.transform(file, direction, job.cipherKey, stop, state.folderSyncs);
     switch (outcome.kind) {
         case FileOutcome::Kind::Done:
             return true;
@@ -136,7 +139,7 @@ bool DropJobRunner::TransformOnce(const std::filesystem::path& file, const DropJ
 }
 
 bool DropJobRunner::RunFolder(const std::filesystem::path& folder, const DropJob& job,
-                              std::set<FileId>& seen, std::stop_token stop) {
+                              DropState& state, std::stop_token stop) {
     std::vector<std::filesystem::path> files;
     WalkObserver observer;
     observer.onEntry = [&stop] { return !stop.stop_requested(); };
@@ -148,7 +151,7 @@ bool DropJobRunner::RunFolder(const std::filesystem::path& folder, const DropJob
     }
     const std::size_t count = files.size();
     for (std::size_t i = 1; i <= count; ++i) {
-        if (!TransformOnce(files[i - 1], job, seen, stop)) {
+        if (!TransformOnce(files[i - 1], job, state, stop)) {
             return false;
         }
         m_view.SetProgress(ProgressWidth(i, count));

@@ -55,8 +55,9 @@ struct DropWork {
     std::function<WalkEnd(const std::filesystem::path&, std::vector<std::filesystem::path>&,
                           const WalkObserver&)>
         walk;
+    // Transforms one file; the drop's batch syncs each folder once rather than after every file.
     std::function<FileOutcome(const std::filesystem::path&, Direction, std::int32_t,
-                              std::stop_token)>
+                              std::stop_token, FolderSyncBatch&)>
         transform;
 
     // The real thing: the core library's classification, walker and file transform.
@@ -80,11 +81,17 @@ class DropJobRunner {
 
   private:
     void WorkerLoop(std::stop_token stop);
+    // What one drop keeps while it runs.
+    struct DropState {
+        std::set<FileId> seen;  // each real file is transformed once per drop
+        FolderSyncBatch folderSyncs;
+    };
+
     void RunDrop(const DropJob& job, std::stop_token stop);
     // False when the drop must end here (a stop was requested).
-    bool TransformOnce(const std::filesystem::path& file, const DropJob& job,
-                       std::set<FileId>& seen, std::stop_token stop);
-    bool RunFolder(const std::filesystem::path& folder, const DropJob& job, std::set<FileId>& seen,
+    bool TransformOnce(const std::filesystem::path& file, const DropJob& job, DropState& state,
+                       std::stop_token stop);
+    bool RunFolder(const std::filesystem::path& folder, const DropJob& job, DropState& state,
                    std::stop_token stop);
 
     DropView& m_view;

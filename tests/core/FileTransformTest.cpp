@@ -257,5 +257,46 @@ TEST(FileTransformFailures, StopMidFileKeepsTheOriginalAndRemovesTheTemporaryFil
     EXPECT_EQ(ReadBytes(file), plain);
 }
 
+// A run of files in one folder, then one in another: each folder is synced once, when the run
+// leaves it or at the end, and a failed file adds nothing.
+TEST(FileTransformFolderSyncs, EachFolderIsSyncedOnceWhenTheRunLeavesIt) {
+    ScratchFolder folder;
+    fs::create_directory(folder / "a");
+    fs::create_directory(folder / "b");
+    std::vector<fs::path> synced;
+    FolderSyncBatch batch([&synced](const fs::path& path) { synced.push_back(path); });
+    const Bytes plain = RandomBytes(300, 3);
+    for (const char* name : {"a/1.bin", "a/2.bin", "a/3.bin"}) {
+        WriteBytes(folder / name, plain);
+        ASSERT_TRUE(TransformFile(folder / name, Direction::Encrypt, 77, {}, &batch).ok());
+    }
+    EXPECT_TRUE(synced.empty());
+    EXPECT_FALSE(TransformFile(folder / "a/missing.bin", Direction::Encrypt, 77, {}, &batch).ok());
+    WriteBytes(folder / "b/1.bin", plain);
+    ASSERT_TRUE(TransformFile(folder / "b/1.bin", Direction::Encrypt, 77, {}, &batch).ok());
+    ASSERT_EQ(synced.size(), 1u);
+    EXPECT_TRUE(fs::equivalent(synced[0], folder / "a"));
+    batch.Flush();
+    ASSERT_EQ(synced.size(), 2u);
+    EXPECT_TRUE(fs::equivalent(synced[1], folder / "b"));
+    batch.Flush();
+    EXPECT_EQ(synced.size(), 2u);
+    for (const char* name : {"a/1.bin", "a/2.bin", "a/3.bin", "b/1.bin"}) {
+        EXPECT_EQ(ReadBytes(folder / name), ReferenceEncrypt(plain, 77)) << name;
+    }
+}
+
+TEST(FileTransformFolderSyncs, ABatchLeftPendingIsSyncedWhenItGoes) {
+    ScratchFolder folder;
+    std::vector<fs::path> synced;
+    WriteBytes(folder / "x.bin", RandomBytes(10, 4));
+    {
+        FolderSyncBatch batch([&synced](const fs::path& path) { synced.push_back(path); });
+        ASSERT_TRUE(TransformFile(folder / "x.bin", Direction::Decrypt, 50, {}, &batch).ok());
+    }
+    ASSERT_EQ(synced.size(), 1u);
+    EXPECT_TRUE(fs::equivalent(synced[0], folder.path()));
+}
+
 }  // namespace
 }  // namespace kestrove

@@ -82,7 +82,8 @@ DropWork FakeWork(std::map<fs::path, std::vector<fs::path>> folders,
         }
         return WalkEnd::Completed;
     };
-    work.transform = [transformed](const fs::path& path, Direction, std::int32_t, std::stop_token) {
+    work.transform = [transformed](const fs::path& path, Direction, std::int32_t, std::stop_token,
+                                   FolderSyncBatch&) {
         if (path.filename() == "explodes") {
             throw std::runtime_error("out of memory");
         }

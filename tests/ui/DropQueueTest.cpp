@@ -47,7 +47,8 @@ TEST_F(DropTest, SecondDropWaitsForTheFirst) {
     std::mutex mutex;
     DropWork work = DropWork::FromCore();
     work.transform = [&, real = work.transform](const fs::path& path, Direction direction,
-                                                std::int32_t key, std::stop_token stop) {
+                                                std::int32_t key, std::stop_token stop,
+                                                FolderSyncBatch& syncs) {
         {
             std::lock_guard lock(mutex);
             calls.emplace_back(path, direction);
@@ -55,7 +56,7 @@ TEST_F(DropTest, SecondDropWaitsForTheFirst) {
         if (direction == Direction::Encrypt) {
             gate.Wait(stop);
         }
-        return real(path, direction, key, stop);
+        return real(path, direction, key, stop, syncs);
     };
     Open(work);
     const fs::path first = MakeFile(dir.path() / "first.txt", 100);
@@ -85,9 +86,10 @@ TEST_F(DropTest, QuitDuringAJobLeavesEveryFileWhole) {
     std::atomic<int> started{0};
     DropWork work = DropWork::FromCore();
     work.transform = [&, real = work.transform](const fs::path& path, Direction direction,
-                                                std::int32_t key, std::stop_token stop) {
+                                                std::int32_t key, std::stop_token stop,
+                                                FolderSyncBatch& syncs) {
         ++started;
-        return real(path, direction, key, stop);
+        return real(path, direction, key, stop, syncs);
     };
     Open(work);
     const fs::path folder = dir.path() / "big";

@@ -83,13 +83,13 @@ TEST_F(DropTest, TwoFilesAndAFolderAreDoneInListOrder) {
     std::mutex mutex;
     DropWork work = DropWork::FromCore();
     work.transform = [&order, &mutex, real = work.transform](const fs::path& path, Direction d,
-                                                             std::int32_t key,
-                                                             std::stop_token stop) {
+                                                             std::int32_t key, std::stop_token stop,
+                                                             FolderSyncBatch& syncs) {
         {
             std::lock_guard lock(mutex);
             order.push_back(path);
         }
-        return real(path, d, key, stop);
+        return real(path, d, key, stop, syncs);
     };
     Open(work);
     const fs::path first = MakeFile(dir.path() / "first.bin", 300);
