@@ -1,11 +1,15 @@
 // Draws every picture the windows show, so that the artwork is ours and can be remade:
 //   icon-<n>.png   the program's logo at 16..256 pixels (a padlock on a blue tile)
+//   kestrove.ico   the same logo in every size, for the Windows program file
 //   title.png      the 256 x 25 title strip: logo, name, and the red close cross at its right end
 //   encrypt.png    100 x 109: black-and-white noise in a light-green frame
 //   decrypt.png    100 x 109: a colour landscape in a light-green frame
 // Usage: kestrove_artwork OUTPUT_FOLDER
+#include <QBuffer>
 #include <QColor>
+#include <QDataStream>
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -245,6 +249,38 @@ bool Save(const QImage& image, const QDir& folder, const QString& name) {
     return true;
 }
 
+// A Windows icon file holding every size, each entry a PNG image (read by Windows Vista on).
+bool SaveIcon(const QList<int>& sizes, const QDir& folder, const QString& name) {
+    QList<QByteArray> images;
+    for (int size : sizes) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        Icon(size).save(&buffer, "PNG");
+        images.append(png);
+    }
+    QByteArray ico;
+    QDataStream out(&ico, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out << quint16(0) << quint16(1) << quint16(sizes.size());
+    quint32 offset = 6 + 16 * quint32(sizes.size());
+    for (qsizetype i = 0; i < sizes.size(); ++i) {
+        const quint8 side = sizes[i] >= 256 ? 0 : quint8(sizes[i]);  // 0 stands for 256
+        out << side << side << quint8(0) << quint8(0) << quint16(1) << quint16(32)
+            << quint32(images[i].size()) << offset;
+        offset += quint32(images[i].size());
+    }
+    for (const QByteArray& png : images) {
+        out.writeRawData(png.constData(), int(png.size()));
+    }
+    QFile file(folder.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(ico) != ico.size()) {
+        QTextStream(stderr) << "cannot write " << file.fileName() << '\n';
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -262,6 +298,7 @@ int main(int argc, char** argv) {
     for (int size : {16, 24, 32, 48, 64, 128, 256}) {
         ok = Save(Icon(size), folder, QStringLiteral("icon-%1.png").arg(size)) && ok;
     }
+    ok = SaveIcon({16, 24, 32, 48, 64, 128, 256}, folder, QStringLiteral("kestrove.ico")) && ok;
     ok = Save(TitleStrip(), folder, QStringLiteral("title.png")) && ok;
     ok = Save(EncryptTarget(), folder, QStringLiteral("encrypt.png")) && ok;
     ok = Save(DecryptTarget(), folder, QStringLiteral("decrypt.png")) && ok;
