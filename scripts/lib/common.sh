@@ -46,7 +46,7 @@ TEST_PACKAGES=(
 )
 # What looking at the real windows needs on top (scripts/screenshot).
 SCREENSHOT_PACKAGES=(
-    xvfb xauth xdotool imagemagick
+    xvfb xauth xdotool imagemagick openbox
 )
 
 jobs_count() { nproc 2>/dev/null || echo 2; }
