@@ -7,7 +7,6 @@
 #include "PathInfo.h"
 #include "PlatformFile.h"
 #include "TemporaryName.h"
-#include "TextCodec.h"
 #include "WindowsPath.h"
 
 namespace kestrove::platform {
@@ -101,24 +100,6 @@ IoStatus OpenExamined(const std::filesystem::path& realPath, DWORD access,
 }
 
 }  // namespace
-
-IoError ErrorFromCode(int platformCode) {
-    return IoError{SystemErrorText(platformCode)};
-}
-
-NativeFile::NativeFile(NativeFile&& other) noexcept : m_handle(std::exchange(other.m_handle, -1)) {}
-
-NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_handle = std::exchange(other.m_handle, -1);
-    }
-    return *this;
-}
-
-NativeFile::~NativeFile() {
-    Close();
-}
 
 bool NativeFile::isOpen() const {
     return m_handle != -1 && m_handle != 0;
