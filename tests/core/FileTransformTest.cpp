@@ -19,6 +19,7 @@ using detail::TransformSettings;
 using detail::WriteStage;
 using testing::AccessDeniedError;
 using testing::Bytes;
+using testing::ExpectFailedWith;
 using testing::FileModeOf;
 using testing::FolderAsFileText;
 using testing::FolderNames;
@@ -44,12 +45,6 @@ FileOutcome Encrypt(const fs::path& path, std::int32_t key, const TransformSetti
 
 FileOutcome Decrypt(const fs::path& path, std::int32_t key, const TransformSettings& settings) {
     return TransformFileWith(path, Direction::Decrypt, key, {}, settings);
-}
-
-void ExpectFailedWith(const FileOutcome& outcome, const std::u16string& description) {
-    EXPECT_EQ(outcome.kind, FileOutcome::Kind::Failed);
-    ASSERT_TRUE(outcome.failure.has_value());
-    EXPECT_EQ(outcome.failure->description, description);
 }
 
 // Blocks of 64 bytes over 1000 bytes: every key sees block boundaries at many phases of its period.

@@ -23,6 +23,7 @@ using detail::TransformSettings;
 using detail::WriteStage;
 using testing::AttributesOf;
 using testing::Bytes;
+using testing::ExpectFailedWith;
 using testing::FolderNames;
 using testing::HeldOpen;
 using testing::kAccessDenied;
@@ -39,12 +40,6 @@ using testing::ReferenceEncrypt;
 using testing::ScratchFolder;
 using testing::SetAttributes;
 using testing::WriteFileAt;
-
-void ExpectFailedWith(const FileOutcome& outcome, const std::u16string& description) {
-    EXPECT_EQ(outcome.kind, FileOutcome::Kind::Failed);
-    ASSERT_TRUE(outcome.failure.has_value());
-    EXPECT_EQ(outcome.failure->description, description);
-}
 
 // Windows refuses to replace a read-only file, but Wine run as root does not, nor does a process
 // with restore rights: the attribute is checked again right before the new content moves in.

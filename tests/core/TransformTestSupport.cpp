@@ -1,5 +1,7 @@
 #include "TransformTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -9,6 +11,12 @@
 #include "TestPlatform.h"
 
 namespace kestrove::testing {
+
+void ExpectFailedWith(const FileOutcome& outcome, const std::u16string& description) {
+    EXPECT_EQ(outcome.kind, FileOutcome::Kind::Failed);
+    ASSERT_TRUE(outcome.failure.has_value());
+    EXPECT_EQ(outcome.failure->description, description);
+}
 
 ScratchFolder::ScratchFolder() {
     std::random_device seed;

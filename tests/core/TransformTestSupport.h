@@ -11,6 +11,9 @@ namespace kestrove::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The outcome is a failure with exactly this description.
+void ExpectFailedWith(const FileOutcome& outcome, const std::u16string& description);
+
 // A fresh folder under the system's temporary folder, removed with everything in it (read-only
 // files and closed folders included).
 class ScratchFolder {
