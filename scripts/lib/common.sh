@@ -27,8 +27,8 @@ ensure_packages() {
     [ ${#missing[@]} -eq 0 ] && return 0
     say "Installing Debian packages: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    as_root apt-get update -q || die "apt-get update failed"
-    as_root apt-get install -y -q --no-install-recommends "${missing[@]}" ||
+    as_root apt-get -o DPkg::Lock::Timeout=600 update -q || die "apt-get update failed"
+    as_root apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}" ||
         die "apt-get install failed for: ${missing[*]}"
 }
 
