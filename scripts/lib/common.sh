@@ -51,6 +51,12 @@ SCREENSHOT_PACKAGES=(
 
 jobs_count() { nproc 2>/dev/null || echo 2; }
 
+# What building and checking the Debian package needs on top (scripts/package).
+PACKAGE_PACKAGES=(
+    debhelper dpkg-dev
+    lintian desktop-file-utils appstream
+)
+
 # What the Windows stage of the tests needs on top (scripts/test-windows): the MinGW-w64 cross
 # compilers, of which the -posix ones have std::thread, and Wine to run what they build.
 WINDOWS_PACKAGES=(
