@@ -51,9 +51,10 @@ SCREENSHOT_PACKAGES=(
 
 jobs_count() { nproc 2>/dev/null || echo 2; }
 
-# What building and checking the Debian package needs on top (scripts/package).
+# What building and checking the Debian package needs on top (scripts/package);
+# dpkg-buildpackage refuses to start without build-essential.
 PACKAGE_PACKAGES=(
-    debhelper dpkg-dev
+    build-essential debhelper dpkg-dev
     lintian desktop-file-utils appstream
 )
 
