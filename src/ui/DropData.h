@@ -3,19 +3,22 @@
 #include <filesystem>
 #include <vector>
 
-#include <QString>
-
 class QMimeData;
 
 namespace kestrove {
 
-// Whether a drag carries a list of files: URLs, every one of them a local file.
+// Whether a drag carries a list of files: a URL list holding at least one file URL. Other
+// entries of that list are dropped paths that fail on their own (see DroppedPaths).
 [[nodiscard]] bool CarriesFileList(const QMimeData* data);
 
 // The dropped paths in the order of the list; empty when the drag carries no file list.
+//
+// A path is exactly what its URL names, never a text conversion of it: outside Windows the
+// percent-decoded bytes of the URL's path, valid UTF-8 or not (file names there are bytes); on
+// Windows the UTF-16 path. An entry that names no file of this machine (another scheme, another
+// host) or no path the system can hold (a NUL byte or an encoded "/" in it, a query or fragment
+// behind it) gives an empty path in its place: it names nothing, so the drop stops there as at a
+// path that has vanished, and it can never reach another file.
 [[nodiscard]] std::vector<std::filesystem::path> DroppedPaths(const QMimeData* data);
-
-[[nodiscard]] std::filesystem::path PathFromText(const QString& text);
-[[nodiscard]] QString TextFromPath(const std::filesystem::path& path);
 
 }  // namespace kestrove

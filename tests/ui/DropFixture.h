@@ -60,7 +60,7 @@ class DropTest : public ::testing::Test {
 
     bool Drop(int index, const std::vector<fs::path>& paths) {
         m_lastIndex = index;
-        return DragAndDrop(Target(index), FileUrls(paths));
+        return DragAndDrop(Target(index), FileUriList(paths));
     }
     [[nodiscard]] bool WaitForDrops(std::size_t count) {
         return WaitUntil([&] { return ended.size() >= count; });

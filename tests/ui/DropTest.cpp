@@ -144,9 +144,6 @@ TEST_F(DropTest, DragsWithoutAFileListAreRefused) {
     QMimeData web;
     web.setUrls({QUrl(QStringLiteral("http://www.brannoc.example/a.txt"))});
     EXPECT_FALSE(offer(web, Qt::CopyAction));
-    QMimeData mixed;
-    mixed.setUrls(FileUrls({file}) << QUrl(QStringLiteral("http://www.brannoc.example/")));
-    EXPECT_FALSE(offer(mixed, Qt::CopyAction));
     QMimeData moveOnly;
     moveOnly.setUrls(FileUrls({file}));
     EXPECT_FALSE(offer(moveOnly, Qt::MoveAction));

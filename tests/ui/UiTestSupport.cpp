@@ -12,7 +12,6 @@
 #include <QTest>
 #include <QWidget>
 
-#include "DropData.h"
 #include "Keystream.h"
 #include "Password.h"
 
@@ -95,17 +94,54 @@ std::vector<std::uint8_t> Encrypted(std::vector<std::uint8_t> plain, std::uint32
     return plain;
 }
 
+bool RawUriListData::hasFormat(const QString& mimeType) const {
+    return mimeType == QStringLiteral("text/uri-list");
+}
+
+QStringList RawUriListData::formats() const {
+    return {QStringLiteral("text/uri-list")};
+}
+
+QVariant RawUriListData::retrieveData(const QString& mimeType, QMetaType) const {
+    return hasFormat(mimeType) ? QVariant(m_list) : QVariant();
+}
+
+QByteArray FileUri(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return QUrl::fromLocalFile(QString::fromStdWString(path.native())).toEncoded();
+#else
+    const std::string& bytes = path.native();
+    return "file://" + QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()))
+                           .toPercentEncoding(QByteArrayLiteral("/"));
+#endif
+}
+
+QByteArray FileUriList(const std::vector<std::filesystem::path>& paths) {
+    QByteArray list;
+    for (const auto& path : paths) {
+        list += FileUri(path) + "\r\n";
+    }
+    return list;
+}
+
 QList<QUrl> FileUrls(const std::vector<std::filesystem::path>& paths) {
     QList<QUrl> urls;
     for (const auto& path : paths) {
-        urls.append(QUrl::fromLocalFile(TextFromPath(path)));
+        urls.append(QUrl::fromEncoded(FileUri(path)));
     }
     return urls;
 }
 
 bool DragAndDrop(QWidget* widget, const QList<QUrl>& urls, Qt::DropActions actions) {
-    QMimeData data;
-    data.setUrls(urls);
+    QByteArray list;
+    for (const QUrl& url : urls) {
+        list += url.toEncoded() + "\r\n";
+    }
+    return DragAndDrop(widget, list, actions);
+}
+
+bool DragAndDrop(QWidget* widget, const QByteArray& uriList, Qt::DropActions actions) {
+    RawUriListData data(uriList);
     const QPoint centre = widget->rect().center();
     QDragEnterEvent enter(centre, actions, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(widget, &enter);

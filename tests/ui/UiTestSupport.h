@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include <QByteArray>
 #include <QList>
+#include <QMimeData>
 #include <QString>
 #include <QUrl>
 
@@ -78,10 +80,32 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_
 [[nodiscard]] std::vector<std::uint8_t> Encrypted(std::vector<std::uint8_t> plain,
                                                   std::uint32_t key);
 
+// Drag data as the platform hands a drop over: these very text/uri-list bytes. (QMimeData's own
+// setData would parse them into URLs, through text.)
+class RawUriListData final : public QMimeData {
+  public:
+    explicit RawUriListData(QByteArray list) : m_list(std::move(list)) {}
+    [[nodiscard]] bool hasFormat(const QString& mimeType) const override;
+    [[nodiscard]] QStringList formats() const override;
+
+  protected:
+    [[nodiscard]] QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
+
+  private:
+    QByteArray m_list;
+};
+
+// The file URL of path as a file manager writes it: on POSIX every byte of the name that is not
+// plain ASCII percent-encoded, whatever the bytes are; on Windows the UTF-8 of the wide name.
+[[nodiscard]] QByteArray FileUri(const std::filesystem::path& path);
+// A text/uri-list of the paths' file URLs, each line ending in CR LF.
+[[nodiscard]] QByteArray FileUriList(const std::vector<std::filesystem::path>& paths);
 [[nodiscard]] QList<QUrl> FileUrls(const std::vector<std::filesystem::path>& paths);
 
-// Drags data over widget and drops it there the way the platform does; returns whether the
-// target accepted the drag.
+// Drags a text/uri-list (these very bytes) over widget and drops it there the way the platform
+// does; returns whether the target accepted the drag.
+bool DragAndDrop(QWidget* widget, const QByteArray& uriList,
+                 Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction);
 bool DragAndDrop(QWidget* widget, const QList<QUrl>& urls,
                  Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction);
 
