@@ -6,14 +6,43 @@ KESTROVE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
 die() { printf '\033[1;31mError: %s\033[0m\n' "$*" >&2; exit 1; }
 
-as_root() {
+# How this script gets root: "root" when it is root already, else "sudo"; a fresh Debian installed
+# with a root password has no sudo, and then "su", which asks for root's password, when there is a
+# terminal to ask on; otherwise "none".
+root_method() {
     if [ "$(id -u)" -eq 0 ]; then
-        "$@"
+        echo root
     elif command -v sudo >/dev/null 2>&1; then
-        sudo "$@"
+        echo sudo
+    elif [ -t 0 ] && [ -t 2 ] && command -v su >/dev/null 2>&1; then
+        echo su
     else
-        die "need root (or sudo) to run: $*"
+        echo none
     fi
+}
+
+# What to do when root_method is none, for a step that would run the command "$1" as root.
+no_root_help() {
+    cat <<EOF
+this step needs root: sudo is not installed, and with no terminal su cannot ask for root's
+  password. Either run, as root (su -):   $1
+  and then this script again; or give your user sudo once, as root:
+    apt-get install sudo && adduser $(id -un) sudo
+  then log in again and run this script again.
+EOF
+}
+
+# as_root CMD...: runs CMD as root (see root_method).
+as_root() {
+    case $(root_method) in
+        root) "$@" ;;
+        sudo) sudo "$@" ;;
+        su)
+            say "sudo is not installed: su asks for root's password"
+            su root -c "$(printf '%q ' "$@")"
+            ;;
+        *) die "$(no_root_help "$*")" ;;
+    esac
 }
 
 # ensure_packages PKG...: installs the Debian packages that are not installed yet.
@@ -26,10 +55,15 @@ ensure_packages() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     say "Installing Debian packages: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    as_root apt-get -o DPkg::Lock::Timeout=600 update -q || die "apt-get update failed"
-    as_root apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}" ||
-        die "apt-get install failed for: ${missing[*]}"
+    [ "$(root_method)" != none ] ||
+        die "$(no_root_help "apt-get update && apt-get install ${missing[*]}")"
+    # One command, so that su asks for the password once; the variable is set inside it because
+    # sudo and su do not pass the caller's environment on.
+    # shellcheck disable=SC2016
+    as_root sh -c 'export DEBIAN_FRONTEND=noninteractive
+        apt-get -o DPkg::Lock::Timeout=600 update -q &&
+        apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "$@"' \
+        sh "${missing[@]}" || die "apt-get update / install failed for: ${missing[*]}"
 }
 
 # What building the program needs.
