@@ -60,6 +60,30 @@ fresh_run() {
     chroot "$FRESH_ROOT" env -i PATH="$FRESH_PATH" HOME=/root "${FRESH_ENV[@]}" "$@"
 }
 
+# The PATH a Debian login gives an ordinary user (/etc/profile).
+FRESH_USER_PATH=/usr/local/bin:/usr/bin:/bin
+
+# fresh_add_sudo_user NAME: an ordinary user NAME with a home, who may use sudo, as a Debian
+# installation without a root password sets up its first user. sudo asks for no password here:
+# nobody would be there to type it.
+fresh_add_sudo_user() {
+    fresh_run env DEBIAN_FRONTEND=noninteractive apt-get -q update >/dev/null
+    fresh_run env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+        sudo >/dev/null
+    fresh_run useradd --create-home --shell /bin/bash --groups sudo "$1"
+    printf '%s ALL=(ALL:ALL) NOPASSWD: ALL\n' "$1" >"$FRESH_ROOT/etc/sudoers.d/$1"
+    chmod 0440 "$FRESH_ROOT/etc/sudoers.d/$1"
+}
+
+# fresh_run_as NAME CMD...: like fresh_run, as the user NAME, with that user's home and PATH.
+fresh_run_as() {
+    local user=$1 ids
+    shift
+    ids=$(fresh_run id -u "$user"):$(fresh_run id -g "$user")
+    chroot --userspec="$ids" "$FRESH_ROOT" \
+        env -i PATH="$FRESH_USER_PATH" HOME="/home/$user" "${FRESH_ENV[@]}" "$@"
+}
+
 # Processes whose root is FRESH_ROOT: only what this run started in it.
 fresh_processes() {
     local proc
