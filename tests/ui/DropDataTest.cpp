@@ -38,6 +38,9 @@ TEST(DropData, PathsAreTheDecodedBytesOfTheUrlsWhateverTheyAre) {
     EXPECT_THAT(Paths("file:///t/100%25%20%23%3F%20/%20lead/trail%20/line%0Abreak/-rf\r\n"),
                 ElementsAre(Bytes("/t/100% #? / lead/trail /line\nbreak/-rf")));
     EXPECT_THAT(Paths("file:///t/%FF%FE%80.x\r\n"), ElementsAre(Bytes("/t/\xFF\xFE\x80.x")));
+    // Punctuation and spaces a sender left unencoded are taken as they stand; "+" is no space.
+    EXPECT_THAT(Paths("file:///t/a [1]{2}|^`+&=;,!$'()*@:~\\\"<>.txt\r\n"),
+                ElementsAre(Bytes("/t/a [1]{2}|^`+&=;,!$'()*@:~\\\"<>.txt")));
 }
 
 TEST(DropData, ListsAreReadAsFileManagersWriteThem) {
