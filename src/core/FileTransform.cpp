@@ -16,13 +16,15 @@
 // Replace by rename (the usual case). The transformed content goes into a temporary file beside
 // the real file, which is synced, given the file's owner and permission bits, and renamed over
 // it. At every instant the path holds the whole old or the whole new content; a crash leaves at
-// most the temporary file, which the folder walker never selects.
+// most the temporary file, which the folder walker never selects and the next run removes.
 //
 // Rewrite in place (a file with several hard links, or one whose owner this process cannot give
 // to a new file). A rename would split the links or change the owner, so the file itself is
-// rewritten. First its old content is copied to a backup beside it and synced; then each block is
-// transformed over the file; the backup goes once the file is synced. A failure or a stop copies
-// the old content back from the backup. A crash part-way leaves the backup, the full old content.
+// rewritten. First its old content is copied to a temporary file beside it, synced, and renamed to
+// a backup name that carries the file's index; then each block is transformed over the file; the
+// backup goes once the file is synced. A failure or a stop copies the old content back from the
+// backup. A crash part-way leaves the backup, the full old content, which the next run over the
+// folder puts back (Leftovers.h).
 
 namespace kestrove {
 
@@ -60,15 +62,17 @@ class OwnedTemporary {
     platform::TemporaryFile& get() { return m_temp; }
     NativeFile& file() { return m_temp.file; }
 
+    // Removed while still held, so that no other copy of the program ever sees it unheld.
     void Discard() {
-        m_temp.file.Close();
-        if (!m_released && !m_temp.path.empty()) {
-            platform::RemoveTemporary(m_temp.path);
-            m_temp.path.clear();
+        if (m_released) {
+            m_temp.file.Close();
+        } else {
+            platform::RemoveTemporary(m_temp);
         }
     }
 
-    // The file lives on: renamed into place, or kept as the only full copy of the old content.
+    // The file stays: kept as the only full copy of the old content, for the next run over its
+    // folder to put back.
     void Release() { m_released = true; }
 
   private:
@@ -163,7 +167,7 @@ FileOutcome Transformer::ReplaceByRename(TargetFile& target, OwnedTemporary& tem
     if (IoStatus failure = temp.file().Sync()) {
         return Failed(*failure);
     }
-    temp.file().Close();
+    // The temporary file stays held until it has taken the file's place.
     target.file.Close();
     // The last moment at which a stop still keeps the old content.
     if (m_stop.stop_requested()) {
@@ -174,10 +178,10 @@ FileOutcome Transformer::ReplaceByRename(TargetFile& target, OwnedTemporary& tem
             return Failed(*failure);
         }
     }
-    if (IoStatus failure = platform::ReplaceWithTemporary(temp.get().path, target.realPath)) {
+    if (IoStatus failure = platform::ReplaceWithTemporary(temp.get(), target.realPath)) {
         return Failed(*failure);
     }
-    temp.Release();
+    temp.file().Close();
     // The new content is in place from here on, whenever the folder is synced.
     if (m_settings.folderSyncs != nullptr) {
         m_settings.folderSyncs->Add(target.realPath);
@@ -197,6 +201,10 @@ FileOutcome Transformer::RewriteInPlace(TargetFile& target) {
         return Outcome(saved);
     }
     if (IoStatus failure = backup.file().Sync()) {
+        return Failed(*failure);
+    }
+    // Only a complete, synced copy carries the name that tells the next run to put it back.
+    if (IoStatus failure = platform::MarkAsBackup(backup.get(), target.fileIndex)) {
         return Failed(*failure);
     }
     // From here until the file is synced, the backup is the one complete copy of the old content.

@@ -134,7 +134,11 @@ class Walk {
                 if (!entry.name.empty() && entry.name.front() != PathChar('.')) {
                     m_nextLevel.push_back(Joined(prefix, entry.name));
                 }
-            } else if (IsSelectedFile(entry, m_pattern)) {
+            } else if (IsTemporary(entry.name)) {
+                if (m_observer.onTemporary) {
+                    m_observer.onTemporary(std::filesystem::path(Joined(prefix, entry.name)));
+                }
+            } else if (m_pattern.MatchesNative(entry.name)) {
                 m_results.emplace_back(Joined(prefix, entry.name));
             }
             if (m_observer.onEntry && !m_observer.onEntry()) {

@@ -9,14 +9,11 @@
 
 #include "PathInfo.h"
 #include "PlatformFile.h"
-#include "TemporaryName.h"
 
 namespace kestrove::platform {
 
 namespace {
 
-// Exclusive creation makes a name clash harmless; this only bounds the retries.
-constexpr int kTemporaryNameAttempts = 16;
 constexpr mode_t kPermissionBits = 07777;
 constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
 
@@ -165,6 +162,18 @@ IoStatus NativeFile::Sync() {
     return std::nullopt;
 }
 
+IoStatus DescribeFile(const NativeFile& file, FileFacts& facts) {
+    struct stat info {};
+    if (::fstat(Descriptor(file.handle()), &info) != 0) {
+        return LastError();
+    }
+    facts.id =
+        FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    facts.size = static_cast<std::uint64_t>(info.st_size);
+    facts.linkCount = static_cast<std::uint64_t>(info.st_nlink);
+    return std::nullopt;
+}
+
 IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
     std::error_code error;
     std::filesystem::path realPath = std::filesystem::canonical(path, error);
@@ -186,6 +195,7 @@ IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
     target.realPath = std::move(realPath);
     target.size = static_cast<std::uint64_t>(opened.st_size);
     target.linkCount = static_cast<std::uint64_t>(opened.st_nlink);
+    target.fileIndex = static_cast<std::uint64_t>(opened.st_ino);
     return std::nullopt;
 }
 
@@ -206,25 +216,8 @@ IoStatus OpenTargetForWriting(TargetFile& target) {
     target.file = std::move(writable);
     target.size = static_cast<std::uint64_t>(opened.st_size);
     target.linkCount = static_cast<std::uint64_t>(opened.st_nlink);
+    target.fileIndex = static_cast<std::uint64_t>(opened.st_ino);
     return std::nullopt;
-}
-
-IoStatus CreateTemporaryBeside(const std::filesystem::path& besidePath, TemporaryFile& temp) {
-    const std::filesystem::path folder = besidePath.parent_path();
-    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        std::filesystem::path candidate = folder / MakeTemporaryName();
-        const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                              S_IRUSR | S_IWUSR);
-        if (fd >= 0) {
-            temp.file = NativeFile(fd);
-            temp.path = std::move(candidate);
-            return std::nullopt;
-        }
-        if (errno != EEXIST && errno != EINTR) {
-            return LastError();
-        }
-    }
-    return ErrorFromCode(EEXIST);
 }
 
 IoStatus AdoptOwner(const TargetFile& target, NativeFile& temp, bool& ownerKept) {
@@ -254,26 +247,22 @@ IoStatus AdoptMode(const TargetFile& target, NativeFile& temp) {
     return std::nullopt;
 }
 
-IoStatus ReplaceWithTemporary(const std::filesystem::path& tempPath,
-                              const std::filesystem::path& realPath) {
+IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& realPath) {
     // Freeing a large replaced file is slow on some file systems (blocks are freed and
     // discarded); holding it open across the rename moves that work off the caller's path.
     const int replaced = OpenLargeFileToRelease(realPath);
-    if (::rename(tempPath.c_str(), realPath.c_str()) != 0) {
+    if (::rename(temp.path.c_str(), realPath.c_str()) != 0) {
         const IoError error = LastError();
         if (replaced >= 0) {
             ::close(replaced);
         }
         return error;
     }
+    temp.path.clear();
     if (replaced >= 0) {
         ReleaseInBackground(replaced);
     }
     return std::nullopt;
-}
-
-void RemoveTemporary(const std::filesystem::path& path) {
-    ::unlink(path.c_str());
 }
 
 void SyncFolderOf(const std::filesystem::path& path) {

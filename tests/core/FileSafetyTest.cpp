@@ -4,14 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <stop_token>
+#include <thread>
 
 #include "ChildProcess.h"
 #include "FileTransform.h"
 #include "FileTransformDetail.h"
+#include "Leftovers.h"
 #include "TemporaryName.h"
 #include "TextCodec.h"
 #include "TransformTestSupport.h"
@@ -214,6 +217,56 @@ TEST(FileCrashSafety, RealWriteFailureLeavesTheOriginalAndNoTemporaryFile) {
     EXPECT_EQ(result.text, Utf16ToUtf8(SystemErrorText(EFBIG)));
     EXPECT_EQ(ReadBytes(file), plain);
     EXPECT_EQ(FolderNames(folder.path()), std::vector<std::string>{"data.bin"});
+}
+
+// A link, a pipe or a file with a second name under one of our names is not ours to remove.
+TEST(LeftoversPosix, OnlyPlainFilesWithOneNameAreTakenForLeftovers) {
+    ScratchFolder folder;
+    WriteBytes(folder / "target.txt", Bytes{1, 2, 3});
+    fs::create_symlink("target.txt", folder / ".kestrove-aaaaaaaaaaaa.new");
+    ASSERT_EQ(::mkfifo((folder / ".kestrove-bbbbbbbbbbbb.new").c_str(), 0600), 0);
+    fs::create_hard_link(folder / "target.txt", folder / ".kestrove-cccccccccccc.new");
+    const std::vector<std::string> before = FolderNames(folder.path());
+    for (const char* name : {".kestrove-aaaaaaaaaaaa.new", ".kestrove-bbbbbbbbbbbb.new",
+                             ".kestrove-cccccccccccc.new"}) {
+        EXPECT_EQ(CleanLeftover(folder / name), LeftoverFate::NotOurs) << name;
+    }
+    CleanLeftoversBeside(folder / "target.txt");
+    EXPECT_EQ(FolderNames(folder.path()), before);
+    EXPECT_EQ(ReadBytes(folder / "target.txt"), (Bytes{1, 2, 3}));
+}
+
+// A cleaner running all the time beside the transforms, as a second copy of the program would,
+// never takes a temporary file that is being written, not even one it meets between its creation
+// and its hold.
+TEST(LeftoversPosix, CleanerRacingTheTransformsNeverCostsAFile) {
+    ScratchFolder folder;
+    constexpr int kFiles = 1000;
+    const Bytes plain = RandomBytes(3000, 17);
+    for (int i = 0; i < kFiles; ++i) {
+        WriteBytes(folder / (std::to_string(i) + ".bin"), plain);
+    }
+    std::atomic<bool> done{false};
+    std::thread cleaner([&] {
+        while (!done) {
+            CleanLeftoversBeside(folder / "0.bin");
+        }
+    });
+    std::vector<std::string> failures;
+    for (int i = 0; i < kFiles; ++i) {
+        const FileOutcome outcome = EncryptFile(folder / (std::to_string(i) + ".bin"), 10);
+        if (!outcome.ok()) {
+            failures.push_back(std::to_string(i) + ": " +
+                               Utf16ToUtf8(outcome.failure ? outcome.failure->description : u""));
+        }
+    }
+    done = true;
+    cleaner.join();
+    EXPECT_TRUE(failures.empty()) << failures.front();
+    for (int i = 0; i < kFiles; ++i) {
+        ASSERT_EQ(ReadBytes(folder / (std::to_string(i) + ".bin")), ReferenceEncrypt(plain, 10));
+    }
+    EXPECT_TRUE(OurTemporaryNames(folder.path()).empty());
 }
 
 TEST(FileTransformPosix, PermissionBitsAndOwnerSurvive) {
