@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "FileFailure.h"
+#include "Leftovers.h"
 #include "Rounding.h"
 
 namespace kestrove {
@@ -23,6 +24,10 @@ DropWork DropWork::FromCore() {
     work.walk = [](const std::filesystem::path& folder, std::vector<std::filesystem::path>& results,
                    const WalkObserver& observer) {
         return CollectFolderFiles({folder}, u"*.*", results, true, observer);
+    };
+    work.cleanLeftover = [](const std::filesystem::path& path) { (void)CleanLeftover(path); };
+    work.cleanLeftoversBeside = [](const std::filesystem::path& file) {
+        CleanLeftoversBeside(file);
     };
     work.transform = [](const std::filesystem::path& path, Direction direction, std::int32_t key,
                         std::stop_token stop, FolderSyncBatch& folderSyncs) {
@@ -93,6 +98,7 @@ void DropJobRunner::RunDrop(const DropJob& job, std::stop_token stop) {
                     goOn = RunFolder(path, job, state, stop);
                     break;
                 case PathKind::RegularFile:
+                    CleanBeside(path, state);
                     goOn = TransformOnce(path, job, state, stop);
                     break;
                 case PathKind::Other:
@@ -138,16 +144,35 @@ bool DropJobRunner::TransformOnce(const std::filesystem::path& file, const DropJ
     return true;
 }
 
+void DropJobRunner::CleanBeside(const std::filesystem::path& file, DropState& state) {
+    if (m_work.cleanLeftoversBeside && state.cleanedBeside.insert(file.parent_path()).second) {
+        m_work.cleanLeftoversBeside(file);
+    }
+}
+
 bool DropJobRunner::RunFolder(const std::filesystem::path& folder, const DropJob& job,
                               DropState& state, std::stop_token stop) {
     std::vector<std::filesystem::path> files;
+    std::vector<std::filesystem::path> leftovers;
     WalkObserver observer;
+    observer.onTemporary = [&leftovers](const std::filesystem::path& temporary) {
+        leftovers.push_back(temporary);
+    };
     observer.onEntry = [&stop] { return !stop.stop_requested(); };
     observer.onFailure = [this, &stop](const FileFailure& failure) {
         m_view.ReportFailure(FailureMessageText(failure), stop);
     };
     if (m_work.walk(folder, files, observer) == WalkEnd::Stopped || stop.stop_requested()) {
         return false;
+    }
+    // Before any file is written: a backup's old content must be back in its file first.
+    for (const std::filesystem::path& leftover : leftovers) {
+        if (stop.stop_requested()) {
+            return false;
+        }
+        if (m_work.cleanLeftover) {
+            m_work.cleanLeftover(leftover);
+        }
     }
     const std::size_t count = files.size();
     for (std::size_t i = 1; i <= count; ++i) {

@@ -55,6 +55,10 @@ struct DropWork {
     std::function<WalkEnd(const std::filesystem::path&, std::vector<std::filesystem::path>&,
                           const WalkObserver&)>
         walk;
+    // Deals with a crash leftover that the walk met (Leftovers.h), before any file is written.
+    std::function<void(const std::filesystem::path&)> cleanLeftover;
+    // The same for every leftover beside a dropped file, before that file is transformed.
+    std::function<void(const std::filesystem::path&)> cleanLeftoversBeside;
     // Transforms one file; the drop's batch syncs each folder once rather than after every file.
     std::function<FileOutcome(const std::filesystem::path&, Direction, std::int32_t,
                               std::stop_token, FolderSyncBatch&)>
@@ -84,6 +88,7 @@ class DropJobRunner {
     // What one drop keeps while it runs.
     struct DropState {
         std::set<FileId> seen;  // each real file is transformed once per drop
+        std::set<std::filesystem::path> cleanedBeside;  // folders of dropped files, cleaned once
         FolderSyncBatch folderSyncs;
     };
 
@@ -91,6 +96,7 @@ class DropJobRunner {
     // False when the drop must end here (a stop was requested).
     bool TransformOnce(const std::filesystem::path& file, const DropJob& job, DropState& state,
                        std::stop_token stop);
+    void CleanBeside(const std::filesystem::path& file, DropState& state);
     bool RunFolder(const std::filesystem::path& folder, const DropJob& job, DropState& state,
                    std::stop_token stop);
 

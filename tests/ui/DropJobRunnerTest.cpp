@@ -135,6 +135,43 @@ TEST(DropJobRunner, UnexpectedErrorAbandonsTheDrop) {
     EXPECT_EQ(transformed, (std::vector<fs::path>{"/d/a", "/d/next"}));
 }
 
+// Leftovers are dealt with before any file is written: those a walk met, after the walk; those
+// beside a dropped file, once per folder, before that file.
+TEST(DropJobRunner, LeftoversAreCleanedBeforeTheFilesAreWritten) {
+    FakeView view;
+    std::vector<fs::path> transformed;
+    std::vector<std::string> log;
+    DropWork work = FakeWork({{"/d/f", {"/d/f/a.txt", "/d/f/b.txt"}}}, &transformed);
+    work.walk = [walk = work.walk, &log](const fs::path& folder, std::vector<fs::path>& results,
+                                         const WalkObserver& observer) {
+        observer.onTemporary(folder / ".kestrove-abcdefghijkl.new");
+        observer.onTemporary(folder / "sub" / ".kestrove-abcdefghijkl.1.old");
+        log.push_back("walked " + folder.string());
+        return walk(folder, results, observer);
+    };
+    work.cleanLeftover = [&log](const fs::path& path) { log.push_back("clean " + path.string()); };
+    work.cleanLeftoversBeside = [&log](const fs::path& file) {
+        log.push_back("beside " + file.string());
+    };
+    work.transform = [&log](const fs::path& path, Direction, std::int32_t, std::stop_token,
+                            FolderSyncBatch&) {
+        log.push_back("transform " + path.string());
+        return FileOutcome{};
+    };
+    DropJobRunner runner(view, work);
+    runner.Enqueue({0, {"/d/x.txt", "/d/f", "/d/y.txt", "/e/z.txt"}, 50});
+    ASSERT_TRUE(view.WaitFor(4));
+    runner.Stop();
+    EXPECT_EQ(view.Events(),
+              (std::vector<std::string>{"begin 0", "width 108", "width 217", "end 0"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"beside /d/x.txt", "transform /d/x.txt", "walked /d/f",
+                                             "clean /d/f/.kestrove-abcdefghijkl.new",
+                                             "clean /d/f/sub/.kestrove-abcdefghijkl.1.old",
+                                             "transform /d/f/a.txt", "transform /d/f/b.txt",
+                                             "transform /d/y.txt", "beside /e/z.txt",
+                                             "transform /e/z.txt"}));
+}
+
 TEST(DropJobRunner, EmptyFolderLeavesTheBarAndCompletes) {
     FakeView view;
     std::vector<fs::path> transformed;
