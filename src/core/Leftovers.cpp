@@ -18,15 +18,6 @@ using platform::IoStatus;
 
 constexpr std::uint64_t kCopyBlock = std::uint64_t{1} << 20;
 
-TemporaryName ParseNative(NativeView name) {
-#ifdef _WIN32
-    return ParseTemporaryName(
-        std::u16string_view(reinterpret_cast<const char16_t*>(name.data()), name.size()));
-#else
-    return ParseTemporaryName(std::string_view(name));
-#endif
-}
-
 // The file in folder with the given identity, found by its index since its name is not known.
 std::optional<std::filesystem::path> FindFile(const std::filesystem::path& folder, FileId id) {
     OpenedFolder opened = PlatformDirectorySource().Open(folder.native());
@@ -35,7 +26,7 @@ std::optional<std::filesystem::path> FindFile(const std::filesystem::path& folde
     }
     ListedEntry entry;
     while (opened.listing->Next(entry)) {
-        if (entry.kind != EntryKind::File || ParseNative(entry.name).kind != TemporaryKind::None) {
+        if (entry.kind != EntryKind::File || IsOurTemporaryName(entry.name)) {
             continue;
         }
         std::filesystem::path candidate = folder / std::filesystem::path(NativeString(entry.name));
@@ -97,7 +88,7 @@ LeftoverFate PutBackupBack(platform::TemporaryFile& backup, std::uint64_t fileIn
 }  // namespace
 
 LeftoverFate CleanLeftover(const std::filesystem::path& temporary) {
-    const TemporaryName name = ParseNative(temporary.filename().native());
+    const TemporaryName name = ParseTemporaryName(NativeView(temporary.filename().native()));
     if (name.kind == TemporaryKind::None) {
         return LeftoverFate::NotOurs;
     }
@@ -139,7 +130,7 @@ void CleanLeftoversBeside(const std::filesystem::path& file) {
     std::vector<std::filesystem::path> found;
     ListedEntry entry;
     while (opened.listing->Next(entry)) {
-        if (entry.kind == EntryKind::File && ParseNative(entry.name).kind != TemporaryKind::None) {
+        if (entry.kind == EntryKind::File && IsOurTemporaryName(entry.name)) {
             found.push_back(folder / std::filesystem::path(NativeString(entry.name)));
         }
     }

@@ -121,11 +121,19 @@ TemporaryName ParseTemporaryName(std::u16string_view fileName) {
     return Parse(fileName);
 }
 
+TemporaryName ParseTemporaryName(std::wstring_view fileName) {
+    return Parse(fileName);
+}
+
 bool IsOurTemporaryName(std::string_view fileName) {
     return Parse(fileName).kind != TemporaryKind::None;
 }
 
 bool IsOurTemporaryName(std::u16string_view fileName) {
+    return Parse(fileName).kind != TemporaryKind::None;
+}
+
+bool IsOurTemporaryName(std::wstring_view fileName) {
     return Parse(fileName).kind != TemporaryKind::None;
 }
 

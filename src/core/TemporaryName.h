@@ -26,9 +26,12 @@ struct TemporaryName {
 // The Backup name for the file with fileIndex, keeping the random part of a NewContent name.
 [[nodiscard]] std::string BackupNameOf(std::string_view newContentName, std::uint64_t fileIndex);
 
+// For names as bytes (POSIX), as UTF-16 text, and as Windows' own wide names.
 [[nodiscard]] TemporaryName ParseTemporaryName(std::string_view fileName);
 [[nodiscard]] TemporaryName ParseTemporaryName(std::u16string_view fileName);
+[[nodiscard]] TemporaryName ParseTemporaryName(std::wstring_view fileName);
 [[nodiscard]] bool IsOurTemporaryName(std::string_view fileName);
 [[nodiscard]] bool IsOurTemporaryName(std::u16string_view fileName);
+[[nodiscard]] bool IsOurTemporaryName(std::wstring_view fileName);
 
 }  // namespace kestrove

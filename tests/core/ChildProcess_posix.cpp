@@ -61,7 +61,7 @@ ChildResult RunInChild(const std::function<int(std::string& text)>& body, bool a
     return result;
 }
 
-bool RunAndKillWhenReady(const std::function<void(const std::function<void()>& ready)>& body) {
+int StartChildUntilReady(const ChildBody& body) {
     int fds[2];
     if (::pipe(fds) != 0) {
         throw std::runtime_error("pipe failed");
@@ -83,12 +83,24 @@ bool RunAndKillWhenReady(const std::function<void(const std::function<void()>& r
     char signal = 0;
     const bool becameReady = ::read(fds[0], &signal, 1) == 1;
     ::close(fds[0]);
-    if (becameReady) {
-        ::kill(pid, SIGKILL);
+    if (!becameReady) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return -1;
     }
+    return pid;
+}
+
+bool KillChild(int pid) {
+    ::kill(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    return becameReady && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+bool RunAndKillWhenReady(const ChildBody& body) {
+    const int pid = StartChildUntilReady(body);
+    return pid > 0 && KillChild(pid);
 }
 
 int OutcomeCode(const FileOutcome& outcome, std::string& text) {

@@ -30,6 +30,7 @@ using testing::Bytes;
 using testing::FolderNames;
 using testing::kDoneCode;
 using testing::kFailedCode;
+using testing::OurTemporaryNames;
 using testing::OutcomeCode;
 using testing::RandomBytes;
 using testing::ReadBytes;
@@ -54,43 +55,20 @@ TransformSettings FailFrom(WriteStage failing, std::uint64_t from) {
     return settings;
 }
 
-std::vector<std::string> OurTemporaryNames(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const std::string& name : FolderNames(folder)) {
-        if (IsOurTemporaryName(name)) {
-            names.push_back(name);
-        }
-    }
-    return names;
-}
-
 ino_t InodeOf(const fs::path& path) {
     struct stat info {};
     EXPECT_EQ(::stat(path.c_str(), &info), 0);
     return info.st_ino;
 }
 
-class HardLinkedFile : public ::testing::Test {
+class HardLinkedFile : public testing::ThreeNamedFile {
   protected:
-    void SetUp() override {
-        fs::create_directory(m_folder / "sub");
-        WriteBytes(m_first, m_plain);
-        fs::create_hard_link(m_first, m_second);
-        fs::create_hard_link(m_first, m_third);
-    }
-
     void ExpectAllLinksHold(const Bytes& content) {
         EXPECT_EQ(ReadBytes(m_first), content);
         EXPECT_EQ(ReadBytes(m_second), content);
         EXPECT_EQ(ReadBytes(m_third), content);
         EXPECT_EQ(fs::hard_link_count(m_first), 3u);
     }
-
-    ScratchFolder m_folder;
-    fs::path m_first = m_folder / "first.bin";
-    fs::path m_second = m_folder / "second.bin";
-    fs::path m_third = m_folder / "sub" / "third.bin";
-    Bytes m_plain = RandomBytes(10 * kBlock + 99, 21);
 };
 
 TEST_F(HardLinkedFile, EveryLinkSeesTheChange) {

@@ -21,6 +21,7 @@ using testing::Bytes;
 using testing::FolderNames;
 using testing::kStalledKey;
 using testing::MakeReadOnly;
+using testing::OurTemporaryNames;
 using testing::RandomBytes;
 using testing::ReadBytes;
 using testing::ReferenceEncrypt;
@@ -30,16 +31,6 @@ using testing::WriteBytes;
 
 constexpr std::size_t kBlock = 4096;
 
-std::vector<std::string> OurNames(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const std::string& name : FolderNames(folder)) {
-        if (IsOurTemporaryName(name)) {
-            names.push_back(name);
-        }
-    }
-    return names;
-}
-
 TEST(Leftovers, KilledTransformsLeaveLeftoversThatTheNextRunRemoves) {
     ScratchFolder folder;
     std::vector<Bytes> plain;
@@ -48,7 +39,7 @@ TEST(Leftovers, KilledTransformsLeaveLeftoversThatTheNextRunRemoves) {
         WriteBytes(folder / name, plain.back());
         StalledTransform(folder / name, WriteStage::NewContent, 4 * kBlock, kBlock).Kill();
     }
-    ASSERT_EQ(OurNames(folder.path()).size(), 3u);
+    ASSERT_EQ(OurTemporaryNames(folder.path()).size(), 3u);
     // Names that only look like ours.
     WriteBytes(folder / "notes.new", Bytes{1});
     WriteBytes(folder / ".kestrove-short.new", Bytes{2});
@@ -71,12 +62,12 @@ TEST(Leftovers, TemporaryOfALiveTransformIsLeftAloneUntilItsProcessDies) {
     const Bytes plain = RandomBytes(6 * kBlock, 9);
     WriteBytes(file, plain);
     StalledTransform running(file, WriteStage::NewContent, 2 * kBlock, kBlock);
-    const std::vector<std::string> held = OurNames(folder.path());
+    const std::vector<std::string> held = OurTemporaryNames(folder.path());
     ASSERT_EQ(held.size(), 1u);
 
     EXPECT_EQ(CleanLeftover(folder / held.front()), LeftoverFate::InUse);
     CleanLeftoversBeside(file);
-    EXPECT_EQ(OurNames(folder.path()), held);
+    EXPECT_EQ(OurTemporaryNames(folder.path()), held);
 
     running.Kill();
     EXPECT_EQ(CleanLeftover(folder / held.front()), LeftoverFate::Removed);
@@ -95,15 +86,12 @@ TEST(Leftovers, EarlierVersionsTemporariesAreKept) {
 
 // A file with three names, whose in-place rewrite was killed half-way: its backup is the only
 // whole copy of the old content.
-class KilledInPlaceRewrite : public ::testing::Test {
+class KilledInPlaceRewrite : public testing::ThreeNamedFile {
   protected:
     void SetUp() override {
-        fs::create_directory(m_folder / "sub");
-        WriteBytes(m_first, m_plain);
-        fs::create_hard_link(m_first, m_second);
-        fs::create_hard_link(m_first, m_third);
+        ThreeNamedFile::SetUp();
         StalledTransform(m_first, WriteStage::InPlace, 5 * kBlock, kBlock).Kill();
-        const std::vector<std::string> names = OurNames(m_folder.path());
+        const std::vector<std::string> names = OurTemporaryNames(m_folder.path());
         ASSERT_EQ(names.size(), 1u);
         ASSERT_EQ(ParseTemporaryName(names.front()).kind, TemporaryKind::Backup);
         m_backup = m_folder / names.front();
@@ -112,17 +100,12 @@ class KilledInPlaceRewrite : public ::testing::Test {
     }
 
     void ExpectBackupKept() {
-        EXPECT_EQ(OurNames(m_folder.path()),
+        EXPECT_EQ(OurTemporaryNames(m_folder.path()),
                   std::vector<std::string>{m_backup.filename().string()});
         EXPECT_EQ(ReadBytes(m_backup), m_plain);
     }
 
-    ScratchFolder m_folder;
-    fs::path m_first = m_folder / "first.bin";
-    fs::path m_second = m_folder / "second.bin";
-    fs::path m_third = m_folder / "sub" / "third.bin";
     fs::path m_backup;
-    Bytes m_plain = RandomBytes(10 * kBlock + 99, 21);
 };
 
 TEST_F(KilledInPlaceRewrite, NextRunPutsTheOldContentBack) {
@@ -133,7 +116,7 @@ TEST_F(KilledInPlaceRewrite, NextRunPutsTheOldContentBack) {
     // Still one file under three names (std::filesystem's link count says 1 on Windows).
     EXPECT_EQ(IdentifyFile(m_first), IdentifyFile(m_second));
     EXPECT_EQ(IdentifyFile(m_first), IdentifyFile(m_third));
-    EXPECT_TRUE(OurNames(m_folder.path()).empty());
+    EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());
     // And the file can be transformed again, whole.
     ASSERT_TRUE(EncryptFile(m_third, kStalledKey).ok());
     EXPECT_EQ(ReadBytes(m_first), ReferenceEncrypt(m_plain, kStalledKey));

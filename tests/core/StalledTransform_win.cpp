@@ -4,6 +4,7 @@
 #include <string>
 
 #include "StalledTransform.h"
+#include "WinTestFiles.h"
 
 namespace kestrove::testing {
 
@@ -11,17 +12,7 @@ namespace {
 
 // The helper program is built beside the test program (StalledTransformChild_win.cpp).
 std::wstring HelperProgram() {
-    std::wstring self(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
-        if (length < self.size()) {
-            self.resize(length);
-            break;
-        }
-        self.resize(self.size() * 2);
-    }
-    return (std::filesystem::path(self).parent_path() / L"kestrove-stalled-transform.exe").native();
+    return (ProgramFolder() / L"kestrove-stalled-transform.exe").native();
 }
 
 std::wstring Quoted(const std::wstring& text) {
