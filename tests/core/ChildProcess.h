@@ -31,6 +31,9 @@ using ChildBody = std::function<void(const std::function<void()>& ready)>;
 // ready it is given (ready never returns); -1, once the child has ended, when it ends first.
 [[nodiscard]] int StartChildUntilReady(const ChildBody& body);
 
+// Runs body in a forked child and returns the child's process id at once.
+[[nodiscard]] int StartChild(const std::function<void()>& body);
+
 // Ends a child with SIGKILL and waits for it; true when that signal ended it.
 bool KillChild(int pid);
 

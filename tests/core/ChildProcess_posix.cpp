@@ -91,6 +91,16 @@ int StartChildUntilReady(const ChildBody& body) {
     return pid;
 }
 
+int StartChild(const std::function<void()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(60);
+        body();
+        ::_exit(0);
+    }
+    return pid;
+}
+
 bool KillChild(int pid) {
     ::kill(pid, SIGKILL);
     int status = 0;

@@ -60,6 +60,27 @@ class FakeView final : public DropView {
     std::vector<std::string> m_events;
 };
 
+// Transforms each file at once: the fakes need no batches.
+class ImmediateBatch final : public FileBatch {
+  public:
+    explicit ImmediateBatch(std::function<FileOutcome(const fs::path&)> transform)
+        : m_transform(std::move(transform)) {}
+    bool Add(const fs::path& path, FileFinished finished) override {
+        return finished(m_transform(path));
+    }
+    bool Pass(FileFinished finished) override { return finished(FileOutcome{}); }
+    bool Finish() override { return true; }
+
+  private:
+    std::function<FileOutcome(const fs::path&)> m_transform;
+};
+
+void TransformAtOnce(DropWork& work, std::function<FileOutcome(const fs::path&)> transform) {
+    work.startBatch = [transform](Direction, std::int32_t, std::stop_token) {
+        return std::unique_ptr<FileBatch>(std::make_unique<ImmediateBatch>(transform));
+    };
+}
+
 // Every path is a folder holding the files listed for it, or a regular file.
 DropWork FakeWork(std::map<fs::path, std::vector<fs::path>> folders,
                   std::vector<fs::path>* transformed) {
@@ -82,14 +103,13 @@ DropWork FakeWork(std::map<fs::path, std::vector<fs::path>> folders,
         }
         return WalkEnd::Completed;
     };
-    work.transform = [transformed](const fs::path& path, Direction, std::int32_t, std::stop_token,
-                                   FolderSyncBatch&) {
+    TransformAtOnce(work, [transformed](const fs::path& path) {
         if (path.filename() == "explodes") {
             throw std::runtime_error("out of memory");
         }
         transformed->push_back(path);
         return FileOutcome{};
-    };
+    });
     return work;
 }
 
@@ -153,11 +173,10 @@ TEST(DropJobRunner, LeftoversAreCleanedBeforeTheFilesAreWritten) {
     work.cleanLeftoversBeside = [&log](const fs::path& file) {
         log.push_back("beside " + file.string());
     };
-    work.transform = [&log](const fs::path& path, Direction, std::int32_t, std::stop_token,
-                            FolderSyncBatch&) {
+    TransformAtOnce(work, [&log](const fs::path& path) {
         log.push_back("transform " + path.string());
         return FileOutcome{};
-    };
+    });
     DropJobRunner runner(view, work);
     runner.Enqueue({0, {"/d/x.txt", "/d/f", "/d/y.txt", "/e/z.txt"}, 50});
     ASSERT_TRUE(view.WaitFor(4));
