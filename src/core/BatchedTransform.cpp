@@ -67,11 +67,22 @@ struct BatchedTransform::State {
     std::vector<Entry> pending;
     std::uint64_t pendingBytes = 0;
     bool ended = false;
+    // The files the last batch replaced, closed (and so freed) on a thread of their own while
+    // the next batch is written; at most one batch's worth at a time.
+    std::thread releaser;
+
+    ~State() { WaitForRelease(); }
+    void WaitForRelease() {
+        if (releaser.joinable()) {
+            releaser.join();
+        }
+    }
+    void Release(std::vector<platform::NativeFile> replaced);
 
     bool Queue(Entry entry);
     bool Commit();
     void Flush(std::vector<IoStatus>& results);
-    FileOutcome Place(Entry& entry, const IoStatus& flushed);
+    FileOutcome Place(Entry& entry, const IoStatus& flushed, platform::NativeFile& replaced);
     void SyncFolders(const std::vector<std::filesystem::path>& folders) const;
     bool Tell(const FileFinished& finished, const FileOutcome& outcome);
     bool End() {
@@ -107,6 +118,8 @@ bool BatchedTransform::State::Commit() {
     std::vector<IoStatus> flushed;
     Flush(flushed);
     std::vector<std::filesystem::path> folders;
+    std::vector<platform::NativeFile> replaced;
+    WaitForRelease();
     bool goOn = true;
     for (std::size_t i = 0; i < pending.size() && goOn; ++i) {
         Entry& entry = pending[i];
@@ -114,7 +127,8 @@ bool BatchedTransform::State::Commit() {
             goOn = false;
             break;
         }
-        const FileOutcome outcome = Place(entry, flushed[i]);
+        replaced.emplace_back();
+        const FileOutcome outcome = Place(entry, flushed[i], replaced.back());
         if (outcome.kind == FileOutcome::Kind::Stopped) {
             goOn = false;
             break;
@@ -129,6 +143,7 @@ bool BatchedTransform::State::Commit() {
     }
     // The renames that happened are made durable, also when the run ends here.
     SyncFolders(folders);
+    Release(std::move(replaced));
     pending.clear();
     pendingBytes = 0;
     return goOn ? true : End();
@@ -156,7 +171,16 @@ void BatchedTransform::State::Flush(std::vector<IoStatus>& results) {
     }
 }
 
-FileOutcome BatchedTransform::State::Place(Entry& entry, const IoStatus& flushed) {
+void BatchedTransform::State::Release(std::vector<platform::NativeFile> replaced) {
+    try {
+        releaser = std::thread([files = std::move(replaced)]() mutable { files.clear(); });
+    } catch (const std::system_error&) {
+        // Closed here instead; replaced was not moved from when the thread could not start.
+    }
+}
+
+FileOutcome BatchedTransform::State::Place(Entry& entry, const IoStatus& flushed,
+                                           platform::NativeFile& replaced) {
     if (!entry.staged) {
         return entry.outcome;
     }
@@ -170,7 +194,7 @@ FileOutcome BatchedTransform::State::Place(Entry& entry, const IoStatus& flushed
     if (settings.beforePlace) {
         beforeReplace = [this, &staged] { return settings.beforePlace(staged.path); };
     }
-    return detail::PlaceStaged(staged, stop, beforeReplace);
+    return detail::PlaceStaged(staged, stop, beforeReplace, &replaced);
 }
 
 void BatchedTransform::State::SyncFolders(const std::vector<std::filesystem::path>& folders) const {

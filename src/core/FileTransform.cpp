@@ -320,7 +320,7 @@ StageEnd StageFile(const std::filesystem::path& path, Direction direction, std::
 }
 
 FileOutcome PlaceStaged(StagedFile& staged, const std::stop_token& stop,
-                        const std::function<IoStatus()>& beforeReplace) {
+                        const std::function<IoStatus()>& beforeReplace, NativeFile* replaced) {
     // The last moment at which a stop still keeps the old content.
     if (stop.stop_requested()) {
         staged.Discard();
@@ -328,7 +328,7 @@ FileOutcome PlaceStaged(StagedFile& staged, const std::stop_token& stop,
     }
     IoStatus failure = beforeReplace ? beforeReplace() : std::nullopt;
     if (!failure) {
-        failure = platform::ReplaceWithTemporary(staged.temp, staged.realPath);
+        failure = platform::ReplaceWithTemporary(staged.temp, staged.realPath, replaced);
     }
     if (failure) {
         staged.Discard();

@@ -69,8 +69,10 @@ enum class StageEnd {
 
 // Puts a staged file, whose content the caller has flushed, in its file's place; Stopped when a
 // stop is requested first, Failed when the rename is refused. Its temporary file is gone after.
+// replaced as for platform::ReplaceWithTemporary.
 [[nodiscard]] FileOutcome PlaceStaged(StagedFile& staged, const std::stop_token& stop,
-                                      const std::function<platform::IoStatus()>& beforeReplace);
+                                      const std::function<platform::IoStatus()>& beforeReplace,
+                                      platform::NativeFile* replaced = nullptr);
 
 // The seams of BatchedTransform, for its tests and the benchmark.
 struct BatchSettings {

@@ -109,9 +109,12 @@ struct TemporaryFile {
 
 // Puts the held, synced temporary file in the place of realPath in one step; it stays open and is
 // no longer ours (temp.path is emptied). realPath keeps its old content when this fails. The
-// folder's entries are made durable by SyncFolderOf.
+// folder's entries are made durable by SyncFolderOf. Given replaced, the file that was replaced,
+// when it had no other name, is handed back open on POSIX, so that its space is freed when the
+// caller closes it rather than during the rename.
 [[nodiscard]] IoStatus ReplaceWithTemporary(TemporaryFile& temp,
-                                            const std::filesystem::path& realPath);
+                                            const std::filesystem::path& realPath,
+                                            NativeFile* replaced = nullptr);
 
 // Removes a held temporary file of ours while still holding it, then closes it; a failure leaves
 // it behind and is not reported. Only closes it when it no longer carries our name.

@@ -25,19 +25,19 @@ IoError LastError() {
     return ErrorFromCode(errno);
 }
 
-// Below this size the old file is freed by the rename itself, which is quick.
+// Below this size a single replaced file is freed by the rename itself, which is quick.
 constexpr off_t kReleaseInBackgroundFrom = off_t{64} << 20;
 
-// The old file at path when it is large and this is its only name, opened so that a rename over
-// it does not free it yet; -1 otherwise.
-int OpenLargeFileToRelease(const std::filesystem::path& path) {
+// The old file at path when it has at least minSize bytes and this is its only name, opened so
+// that a rename over it does not free it yet; -1 otherwise.
+int OpenFileToRelease(const std::filesystem::path& path, off_t minSize) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return -1;
     }
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
-        info.st_size >= kReleaseInBackgroundFrom) {
+        info.st_size >= minSize) {
         return fd;
     }
     ::close(fd);
@@ -247,20 +247,24 @@ IoStatus AdoptMode(const TargetFile& target, NativeFile& temp) {
     return std::nullopt;
 }
 
-IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& realPath) {
-    // Freeing a large replaced file is slow on some file systems (blocks are freed and
-    // discarded); holding it open across the rename moves that work off the caller's path.
-    const int replaced = OpenLargeFileToRelease(realPath);
+IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& realPath,
+                              NativeFile* replaced) {
+    // Freeing a replaced file costs the rename time: its blocks are freed and discarded, and
+    // right after a flush the file system may make the rename wait for that. Holding the old file
+    // open across the rename moves the work to whoever closes it.
+    const int old = OpenFileToRelease(realPath, replaced != nullptr ? 0 : kReleaseInBackgroundFrom);
     if (::rename(temp.path.c_str(), realPath.c_str()) != 0) {
         const IoError error = LastError();
-        if (replaced >= 0) {
-            ::close(replaced);
+        if (old >= 0) {
+            ::close(old);
         }
         return error;
     }
     temp.path.clear();
-    if (replaced >= 0) {
-        ReleaseInBackground(replaced);
+    if (old >= 0 && replaced != nullptr) {
+        *replaced = NativeFile(old);
+    } else if (old >= 0) {
+        ReleaseInBackground(old);
     }
     return std::nullopt;
 }

@@ -239,7 +239,8 @@ IoStatus AdoptMode(const TargetFile& target, NativeFile& temp) {
     return CopyAccessList(target.file.handle(), temp.handle());
 }
 
-IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& realPath) {
+IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& realPath,
+                              NativeFile*) {
     // The file may have been made read-only while its new content was being written.
     if (IoStatus readOnly = RefuseReadOnly(GetFileAttributesW(ApiPath(realPath).c_str()))) {
         return readOnly;

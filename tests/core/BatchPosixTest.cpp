@@ -1,5 +1,6 @@
-// A batch of 1,000 files killed at random moments: every file holds its whole old or its whole
-// new content, and the next run over the folder removes the batch's temporary files.
+// Group commit on POSIX: a batch of 1,000 files killed at random moments (every file holds its
+// whole old or its whole new content, and the next run over the folder removes the batch's
+// temporary files), and the replaced files let go of once the run is over.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -33,7 +34,7 @@ constexpr int kFiles = 1000;
 // the middle of its batch's flush.
 enum class Moment { Writing, Renaming, Flushing };
 
-class KilledBatch : public ::testing::Test {
+class ThousandFiles : public ::testing::Test {
   protected:
     void SetUp() override {
         for (int i = 0; i < kFiles; ++i) {
@@ -105,7 +106,7 @@ class KilledBatch : public ::testing::Test {
 };
 
 // Moments chosen at random, in every part of a batch; the seed is printed with any failure.
-TEST_F(KilledBatch, AtChosenMomentsTheFilesBeforeAreNewAndTheRestOld) {
+TEST_F(ThousandFiles, KilledAtChosenMomentsTheFilesBeforeAreNewAndTheRestOld) {
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
@@ -127,7 +128,7 @@ TEST_F(KilledBatch, AtChosenMomentsTheFilesBeforeAreNewAndTheRestOld) {
     ExpectLeftoversCleaned();
 }
 
-TEST_F(KilledBatch, AtRandomTimesEveryFileIsWhole) {
+TEST_F(ThousandFiles, KilledAtRandomTimesEveryFileIsWhole) {
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
@@ -141,6 +142,24 @@ TEST_F(KilledBatch, AtRandomTimesEveryFileIsWhole) {
             WriteBytes(m_files[i], m_plain[i]);
         }
     }
+}
+
+std::size_t OpenDescriptorCount() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+// The replaced files are held across their renames and closed on a thread of their own: none of
+// them, and no temporary file, stays open once the run is over, and their space is freed.
+TEST_F(ThousandFiles, ReplacedFilesAreLetGoOfWhenTheRunIsOver) {
+    const std::size_t before = OpenDescriptorCount();
+    RunAll(BatchSettings{});
+    EXPECT_EQ(OpenDescriptorCount(), before);
+    EXPECT_EQ(CountNewAndCheckWhole(), kFiles);
+    EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());
 }
 
 }  // namespace
