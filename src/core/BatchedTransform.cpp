@@ -112,6 +112,9 @@ bool BatchedTransform::State::Commit() {
     if (ended) {
         return false;
     }
+    if (pending.empty()) {
+        return true;
+    }
     if (settings.onCommit) {
         settings.onCommit(pending.size(), pendingBytes);
     }
@@ -119,6 +122,7 @@ bool BatchedTransform::State::Commit() {
     Flush(flushed);
     std::vector<std::filesystem::path> folders;
     std::vector<platform::NativeFile> replaced;
+    replaced.reserve(pending.size());
     WaitForRelease();
     bool goOn = true;
     for (std::size_t i = 0; i < pending.size() && goOn; ++i) {
@@ -175,7 +179,7 @@ void BatchedTransform::State::Release(std::vector<platform::NativeFile> replaced
     try {
         releaser = std::thread([files = std::move(replaced)]() mutable { files.clear(); });
     } catch (const std::system_error&) {
-        // Closed here instead; replaced was not moved from when the thread could not start.
+        // No thread: the files were closed here, as the thread's work went with it.
     }
 }
 
@@ -224,7 +228,15 @@ BatchedTransform::BatchedTransform(Direction direction, std::int32_t cipherKey,
 
 BatchedTransform::BatchedTransform(Direction direction, std::int32_t cipherKey,
                                    std::stop_token stop, const detail::BatchSettings& settings)
-    : m_state(std::make_unique<State>(direction, cipherKey, std::move(stop), settings)) {}
+    : m_state(std::make_unique<State>(direction, cipherKey, std::move(stop), settings)) {
+    // A batch holds two files open per file, its temporary file and the file it replaces, and
+    // must leave room for the rest of the program.
+    constexpr std::size_t kKeptFree = 64;
+    const std::size_t allowed = platform::OpenFilesAllowed();
+    const std::size_t most = allowed > 2 * kKeptFree ? (allowed - kKeptFree) / 2 : 1;
+    std::size_t& files = m_state->settings.limits.files;
+    files = std::clamp<std::size_t>(files, 1, most);
+}
 
 BatchedTransform::~BatchedTransform() = default;
 

@@ -130,6 +130,9 @@ enum class HoldResult {
 // that the name still leads to the very file held.
 [[nodiscard]] HoldResult HoldLeftover(const std::filesystem::path& path, TemporaryFile& held);
 
+// How many files this process may have open at once.
+[[nodiscard]] std::size_t OpenFilesAllowed();
+
 // Makes the entries of the folder holding path durable (after a rename or a removal there); best
 // effort.
 void SyncFolderOf(const std::filesystem::path& path);

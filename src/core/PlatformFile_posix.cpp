@@ -1,8 +1,10 @@
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -267,6 +269,14 @@ IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& 
         ReleaseInBackground(old);
     }
     return std::nullopt;
+}
+
+std::size_t OpenFilesAllowed() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return SIZE_MAX;
+    }
+    return static_cast<std::size_t>(limit.rlim_cur);
 }
 
 void SyncFolderOf(const std::filesystem::path& path) {

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "FileSecurity.h"
@@ -252,6 +253,10 @@ IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& 
     }
     temp.path.clear();
     return std::nullopt;
+}
+
+std::size_t OpenFilesAllowed() {
+    return SIZE_MAX;  // handles are limited only by memory
 }
 
 void SyncFolderOf(const std::filesystem::path&) {

@@ -2,6 +2,7 @@
 // whole old or its whole new content, and the next run over the folder removes the batch's
 // temporary files), and the replaced files let go of once the run is over.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <random>
@@ -160,6 +161,36 @@ TEST_F(ThousandFiles, ReplacedFilesAreLetGoOfWhenTheRunIsOver) {
     EXPECT_EQ(OpenDescriptorCount(), before);
     EXPECT_EQ(CountNewAndCheckWhole(), kFiles);
     EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());
+}
+
+// A batch holds two files open per file: under a low limit on open files it holds fewer files.
+TEST_F(ThousandFiles, BatchesFitTheLimitOnOpenFiles) {
+    const testing::ChildResult result = testing::RunInChild([&](std::string& text) {
+        const rlimit limit{150, 150};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+            return 9;
+        }
+        BatchSettings settings;
+        std::size_t largest = 0;
+        settings.onCommit = [&](std::size_t files, std::uint64_t) {
+            largest = std::max(largest, files);
+        };
+        BatchedTransform batch(Direction::Encrypt, kKey, {}, settings);
+        int failed = 0;
+        for (const fs::path& file : m_files) {
+            if (!batch.Add(file, [&](const FileOutcome& outcome) {
+                    failed += outcome.ok() ? 0 : 1;
+                    return true;
+                })) {
+                return 8;
+            }
+        }
+        text = std::to_string(largest);
+        return batch.Finish() && failed == 0 ? 0 : 7;
+    });
+    ASSERT_EQ(result.exitCode, 0) << result.text;
+    EXPECT_LE(std::stoul(result.text), 43u);
+    EXPECT_EQ(CountNewAndCheckWhole(), kFiles);
 }
 
 }  // namespace
