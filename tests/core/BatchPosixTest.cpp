@@ -145,20 +145,12 @@ TEST_F(ThousandFiles, KilledAtRandomTimesEveryFileIsWhole) {
     }
 }
 
-std::size_t OpenDescriptorCount() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
-}
-
 // The replaced files are held across their renames and closed on a thread of their own: none of
 // them, and no temporary file, stays open once the run is over, and their space is freed.
 TEST_F(ThousandFiles, ReplacedFilesAreLetGoOfWhenTheRunIsOver) {
-    const std::size_t before = OpenDescriptorCount();
+    const std::size_t before = testing::OpenDescriptorCount();
     RunAll(BatchSettings{});
-    EXPECT_EQ(OpenDescriptorCount(), before);
+    EXPECT_EQ(testing::OpenDescriptorCount(), before);
     EXPECT_EQ(CountNewAndCheckWhole(), kFiles);
     EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());
 }

@@ -3,6 +3,7 @@
 // Child processes for the POSIX tests: to give up root, to be killed part-way, to set limits that
 // must not reach the test runner itself.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -39,6 +40,9 @@ bool KillChild(int pid);
 
 // StartChildUntilReady, then KillChild. True when the child was killed that way.
 [[nodiscard]] bool RunAndKillWhenReady(const ChildBody& body);
+
+// How many descriptors this process has open.
+[[nodiscard]] std::size_t OpenDescriptorCount();
 
 // FileOutcome as an exit code for RunInChild, with the failure text in text.
 [[nodiscard]] int OutcomeCode(const FileOutcome& outcome, std::string& text);

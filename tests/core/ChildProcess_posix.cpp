@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <stdexcept>
 
 #include "ChildProcess.h"
@@ -111,6 +112,15 @@ bool KillChild(int pid) {
 bool RunAndKillWhenReady(const ChildBody& body) {
     const int pid = StartChildUntilReady(body);
     return pid > 0 && KillChild(pid);
+}
+
+std::size_t OpenDescriptorCount() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
 }
 
 int OutcomeCode(const FileOutcome& outcome, std::string& text) {

@@ -269,14 +269,6 @@ TEST(FileTransformPosix, PermissionBitsAndOwnerSurvive) {
     }
 }
 
-std::size_t OpenDescriptorCount() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
-}
-
 // A large replaced file is let go of in the background: the new content is in place at once, and
 // the descriptor that kept the old file alive is closed soon after, never leaked.
 TEST(FileTransformPosix, LargeReplacedFileIsReleasedAfterwards) {
@@ -284,7 +276,7 @@ TEST(FileTransformPosix, LargeReplacedFileIsReleasedAfterwards) {
     const fs::path file = folder / "large.bin";
     const Bytes plain = RandomBytes((std::size_t{64} << 20) + 3, 5);
     WriteBytes(file, plain);
-    const std::size_t before = OpenDescriptorCount();
+    const std::size_t before = testing::OpenDescriptorCount();
     struct stat old {};
     ASSERT_EQ(::stat(file.c_str(), &old), 0);
     ASSERT_TRUE(TransformFile(file, Direction::Encrypt, 99).ok());
@@ -293,10 +285,10 @@ TEST(FileTransformPosix, LargeReplacedFileIsReleasedAfterwards) {
     EXPECT_NE(now.st_ino, old.st_ino);
     EXPECT_EQ(ReadBytes(file), ReferenceEncrypt(plain, 99));
     EXPECT_EQ(FolderNames(folder.path()), std::vector<std::string>{"large.bin"});
-    for (int wait = 0; wait < 200 && OpenDescriptorCount() > before; ++wait) {
+    for (int wait = 0; wait < 200 && testing::OpenDescriptorCount() > before; ++wait) {
         ::usleep(50'000);
     }
-    EXPECT_EQ(OpenDescriptorCount(), before);
+    EXPECT_EQ(testing::OpenDescriptorCount(), before);
 }
 
 TEST(FileTransformPosix, SymlinkStaysALinkAndItsTargetChanges) {

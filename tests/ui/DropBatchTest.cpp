@@ -3,14 +3,13 @@
 // any later file takes its new content; a quit while a box is open leaves the rest unrenamed.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <set>
 
 #include "BatchedTransform.h"
 #include "DropJobRunner.h"
 #include "FileTransformDetail.h"
 #include "FolderWalker.h"
+#include "RecordingDropView.h"
 #include "TemporaryName.h"
 #include "TextCodec.h"
 #include "UiTestSupport.h"
@@ -19,56 +18,14 @@ namespace kestrove::test {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 
 constexpr std::int32_t kKey = 66;
 constexpr int kFiles = 11;
 
 class BatchedDrop : public ::testing::Test {
   protected:
-    // A view that records what the drop shows and, at every box, what the files hold.
-    class View final : public DropView {
-      public:
-        explicit View(BatchedDrop& test) : m_test(test) {}
-        void BeginDrop(int index) override { Add("begin " + std::to_string(index)); }
-        void SetProgress(int width) override { Add("width " + std::to_string(width)); }
-        void EndDrop(int index) override { Add("end " + std::to_string(index)); }
-        void AbandonDrop(int index, std::stop_token) override {
-            Add("abandon " + std::to_string(index));
-        }
-        void ReportFailure(const std::u16string& text, std::stop_token stop) override {
-            m_test.CheckAtBox(text);
-            Add("failure " + Utf16ToUtf8(text));
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, stop, [this] { return !holdBoxes; });
-        }
-        bool WaitFor(const std::string& event) {
-            std::unique_lock lock(m_mutex);
-            return m_changed.wait_for(lock, 20s, [&] {
-                return std::find(m_events.begin(), m_events.end(), event) != m_events.end();
-            });
-        }
-        std::vector<std::string> Events() {
-            std::lock_guard lock(m_mutex);
-            return m_events;
-        }
-        bool holdBoxes = false;
-
-      private:
-        void Add(std::string event) {
-            {
-                std::lock_guard lock(m_mutex);
-                m_events.push_back(std::move(event));
-            }
-            m_changed.notify_all();
-        }
-        BatchedDrop& m_test;
-        std::mutex m_mutex;
-        std::condition_variable_any m_changed;
-        std::vector<std::string> m_events;
-    };
-
     void SetUp() override {
+        m_view.onBox = [this] { CheckAtBox(); };
         m_folder = m_dir.path() / "F";
         fs::create_directory(m_folder);
         for (int i = 0; i < kFiles; ++i) {
@@ -112,7 +69,7 @@ class BatchedDrop : public ::testing::Test {
     bool IsOld(std::size_t i) const { return ReadBytes(m_order[i]) == m_plain[i]; }
 
     // A box is open for the file after the last width shown: no later file may be new yet.
-    void CheckAtBox(const std::u16string&) {
+    void CheckAtBox() {
         std::size_t widths = 0;
         for (const std::string& event : m_view.Events()) {
             widths += event.rfind("width ", 0) == 0 ? 1 : 0;
@@ -137,7 +94,7 @@ class BatchedDrop : public ::testing::Test {
     fs::path m_folder;
     std::vector<fs::path> m_order;
     std::vector<std::vector<std::uint8_t>> m_plain;
-    View m_view{*this};
+    RecordingDropView m_view;
 };
 
 TEST_F(BatchedDrop, WidthsAndBoxesComeAsOneFileAfterAnother) {

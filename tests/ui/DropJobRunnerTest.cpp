@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <stdexcept>
 
 #include "DropJobRunner.h"
-#include "TextCodec.h"
+#include "RecordingDropView.h"
 
 namespace kestrove::test {
 namespace {
@@ -16,49 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Records what a drop shows; boxes are answered at once unless holdBoxes is set.
-class FakeView final : public DropView {
-  public:
-    void BeginDrop(int index) override { Add("begin " + std::to_string(index)); }
-    void SetProgress(int width) override { Add("width " + std::to_string(width)); }
-    void EndDrop(int index) override { Add("end " + std::to_string(index)); }
-    void ReportFailure(const std::u16string& text, std::stop_token stop) override {
-        Add("failure " + Utf16ToUtf8(text));
-        Hold(stop);
-    }
-    void AbandonDrop(int index, std::stop_token stop) override {
-        Add("abandon " + std::to_string(index));
-        Hold(stop);
-    }
-
-    bool WaitFor(std::size_t count) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, 10s, [&] { return m_events.size() >= count; });
-    }
-    std::vector<std::string> Events() {
-        std::lock_guard lock(m_mutex);
-        return m_events;
-    }
-
-    bool holdBoxes = false;
-
-  private:
-    void Add(std::string event) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_events.push_back(std::move(event));
-        }
-        m_changed.notify_all();
-    }
-    void Hold(std::stop_token stop) {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, stop, [this] { return !holdBoxes; });
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable_any m_changed;
-    std::vector<std::string> m_events;
-};
+using FakeView = RecordingDropView;
 
 // Transforms each file at once: the fakes need no batches.
 class ImmediateBatch final : public FileBatch {
