@@ -8,7 +8,8 @@
 //
 // KESTROVE_BENCH_FLUSH=syncfs makes each batch flush the whole file system with syncfs instead
 // of flushing its files together; KESTROVE_BENCH_FLUSH_THREADS=N sets how many flushes are in
-// flight at once. Both exist to compare the ways of making a batch durable.
+// flight at once, KESTROVE_BENCH_BATCH_FILES=N how many files a batch holds at most. They exist
+// to compare the ways of making a batch durable.
 
 #include "FolderBench.h"
 
@@ -116,6 +117,9 @@ kestrove::detail::BatchSettings SettingsFromEnvironment() {
     kestrove::detail::BatchSettings settings;
     if (const char* threads = std::getenv("KESTROVE_BENCH_FLUSH_THREADS")) {
         settings.flushThreads = static_cast<unsigned>(std::max(1, std::atoi(threads)));
+    }
+    if (const char* files = std::getenv("KESTROVE_BENCH_BATCH_FILES")) {
+        settings.limits.files = static_cast<std::size_t>(std::max(1, std::atoi(files)));
     }
     const char* flush = std::getenv("KESTROVE_BENCH_FLUSH");
     if (flush != nullptr && std::strcmp(flush, "syncfs") == 0) {
