@@ -16,13 +16,15 @@
 // Replace by rename (the usual case). The transformed content goes into a temporary file beside
 // the real file, which is synced, given the file's owner and permission bits, and renamed over
 // it. At every instant the path holds the whole old or the whole new content; a crash leaves at
-// most the temporary file, which the folder walker never selects.
+// most the temporary file, which the folder walker never selects and the next run removes.
 //
 // Rewrite in place (a file with several hard links, or one whose owner this process cannot give
 // to a new file). A rename would split the links or change the owner, so the file itself is
-// rewritten. First its old content is copied to a backup beside it and synced; then each block is
-// transformed over the file; the backup goes once the file is synced. A failure or a stop copies
-// the old content back from the backup. A crash part-way leaves the backup, the full old content.
+// rewritten. First its old content is copied to a temporary file beside it, synced, and renamed to
+// a backup name that carries the file's index; then each block is transformed over the file; the
+// backup goes once the file is synced. A failure or a stop copies the old content back from the
+// backup. A crash part-way leaves the backup, the full old content, which the next run over the
+// folder puts back (Leftovers.h).
 
 namespace kestrove {
 
@@ -49,33 +51,6 @@ FileOutcome FailedOutcome(const std::filesystem::path& path, std::u16string desc
     return FileOutcome{FileOutcome::Kind::Failed, FileFailure{path, std::move(description)}};
 }
 
-// A temporary file of ours, removed when it goes out of scope unless released.
-class OwnedTemporary {
-  public:
-    OwnedTemporary() = default;
-    OwnedTemporary(const OwnedTemporary&) = delete;
-    OwnedTemporary& operator=(const OwnedTemporary&) = delete;
-    ~OwnedTemporary() { Discard(); }
-
-    platform::TemporaryFile& get() { return m_temp; }
-    NativeFile& file() { return m_temp.file; }
-
-    void Discard() {
-        m_temp.file.Close();
-        if (!m_released && !m_temp.path.empty()) {
-            platform::RemoveTemporary(m_temp.path);
-            m_temp.path.clear();
-        }
-    }
-
-    // The file lives on: renamed into place, or kept as the only full copy of the old content.
-    void Release() { m_released = true; }
-
-  private:
-    platform::TemporaryFile m_temp;
-    bool m_released = false;
-};
-
 enum class StreamEnd { Finished, Failed, Stopped };
 
 struct StreamResult {
@@ -95,12 +70,16 @@ class Transformer {
           m_stop(std::move(stop)),
           m_settings(settings) {}
 
+    // The whole transform of one file, its flush included.
     FileOutcome Run();
+    // Opens the file and writes its new content into staged. Alone leaves target open for
+    // writing; files of more than aloneFrom bytes are Alone too.
+    StageEnd Stage(TargetFile& target, StagedFile& staged, FileOutcome& outcome,
+                   std::uint64_t aloneFrom);
 
   private:
-    FileOutcome ReplaceByRename(TargetFile& target, OwnedTemporary& temp);
     FileOutcome RewriteInPlace(TargetFile& target);
-    FileOutcome PutBack(TargetFile& target, OwnedTemporary& backup, std::uint64_t touched,
+    FileOutcome PutBack(TargetFile& target, StagedFile& backup, std::uint64_t touched,
                         const IoStatus& failure);
     StreamResult Stream(NativeFile& from, NativeFile& to, WriteStage stage, std::uint64_t limit);
     IoStatus Write(WriteStage stage, NativeFile& to, std::uint64_t offset, const std::uint8_t* data,
@@ -122,86 +101,97 @@ class Transformer {
 
 FileOutcome Transformer::Run() {
     TargetFile target;
-    if (IoStatus failure = platform::OpenTarget(m_path, target)) {
+    StagedFile staged;
+    FileOutcome outcome;
+    switch (Stage(target, staged, outcome, kToEnd)) {
+        case StageEnd::Finished:
+            return outcome;
+        case StageEnd::Alone:
+            return RewriteInPlace(target);
+        case StageEnd::Staged:
+            break;
+    }
+    if (IoStatus failure = staged.temp.file.Sync()) {
         return Failed(*failure);
+    }
+    outcome = PlaceStaged(staged, m_stop, m_settings.beforeReplace);
+    if (outcome.ok()) {
+        // The new content is in place from here on, whenever the folder is synced.
+        if (m_settings.folderSyncs != nullptr) {
+            m_settings.folderSyncs->Add(staged.realPath);
+        } else {
+            platform::SyncFolderOf(staged.realPath);
+        }
+    }
+    return outcome;
+}
+
+StageEnd Transformer::Stage(TargetFile& target, StagedFile& staged, FileOutcome& outcome,
+                            std::uint64_t aloneFrom) {
+    auto finished = [&outcome](FileOutcome result) {
+        outcome = std::move(result);
+        return StageEnd::Finished;
+    };
+    if (IoStatus failure = platform::OpenTarget(m_path, target)) {
+        return finished(Failed(*failure));
     }
     // An empty file is left alone before any write access is asked for, read-only or not.
     if (target.size == 0) {
-        return DoneOutcome();
+        return finished(DoneOutcome());
     }
     if (IoStatus failure = platform::OpenTargetForWriting(target)) {
-        return Failed(*failure);
+        return finished(Failed(*failure));
     }
     const std::uint64_t blockSize = std::max<std::size_t>(m_settings.blockSize, 1);
     m_buffer.resize(static_cast<std::size_t>(std::min(blockSize, target.size)));
-    if (target.linkCount > 1) {
-        return RewriteInPlace(target);
+    if (target.linkCount > 1 || target.size > aloneFrom) {
+        return StageEnd::Alone;
     }
-    OwnedTemporary temp;
-    if (IoStatus failure = platform::CreateTemporaryBeside(target.realPath, temp.get())) {
-        return Failed(*failure);
+    if (IoStatus failure = platform::CreateTemporaryBeside(target.realPath, staged.temp)) {
+        return finished(Failed(*failure));
     }
     bool ownerKept = false;
-    if (IoStatus failure = platform::AdoptOwner(target, temp.file(), ownerKept)) {
-        return Failed(*failure);
+    if (IoStatus failure = platform::AdoptOwner(target, staged.temp.file, ownerKept)) {
+        return finished(Failed(*failure));
     }
     if (!ownerKept) {
-        temp.Discard();
-        return RewriteInPlace(target);
+        staged.Discard();
+        return StageEnd::Alone;
     }
-    return ReplaceByRename(target, temp);
-}
-
-FileOutcome Transformer::ReplaceByRename(TargetFile& target, OwnedTemporary& temp) {
-    const StreamResult streamed = Stream(target.file, temp.file(), WriteStage::NewContent, kToEnd);
+    const StreamResult streamed =
+        Stream(target.file, staged.temp.file, WriteStage::NewContent, kToEnd);
     if (streamed.end != StreamEnd::Finished) {
-        return Outcome(streamed);
+        return finished(Outcome(streamed));
     }
-    if (IoStatus failure = platform::AdoptMode(target, temp.file())) {
-        return Failed(*failure);
+    if (IoStatus failure = platform::AdoptMode(target, staged.temp.file)) {
+        return finished(Failed(*failure));
     }
-    if (IoStatus failure = temp.file().Sync()) {
-        return Failed(*failure);
-    }
-    temp.file().Close();
     target.file.Close();
-    // The last moment at which a stop still keeps the old content.
-    if (m_stop.stop_requested()) {
-        return StoppedOutcome();
-    }
-    if (m_settings.beforeReplace) {
-        if (IoStatus failure = m_settings.beforeReplace()) {
-            return Failed(*failure);
-        }
-    }
-    if (IoStatus failure = platform::ReplaceWithTemporary(temp.get().path, target.realPath)) {
-        return Failed(*failure);
-    }
-    temp.Release();
-    // The new content is in place from here on, whenever the folder is synced.
-    if (m_settings.folderSyncs != nullptr) {
-        m_settings.folderSyncs->Add(target.realPath);
-    } else {
-        platform::SyncFolderOf(target.realPath);
-    }
-    return DoneOutcome();
+    staged.path = m_path;
+    staged.realPath = target.realPath;
+    staged.size = target.size;
+    return StageEnd::Staged;
 }
 
 FileOutcome Transformer::RewriteInPlace(TargetFile& target) {
-    OwnedTemporary backup;
-    if (IoStatus failure = platform::CreateTemporaryBeside(target.realPath, backup.get())) {
+    StagedFile backup;  // removed on the way out unless kept
+    if (IoStatus failure = platform::CreateTemporaryBeside(target.realPath, backup.temp)) {
         return Failed(*failure);
     }
-    const StreamResult saved = Stream(target.file, backup.file(), WriteStage::Backup, kToEnd);
+    const StreamResult saved = Stream(target.file, backup.temp.file, WriteStage::Backup, kToEnd);
     if (saved.end != StreamEnd::Finished) {
         return Outcome(saved);
     }
-    if (IoStatus failure = backup.file().Sync()) {
+    if (IoStatus failure = backup.temp.file.Sync()) {
+        return Failed(*failure);
+    }
+    // Only a complete, synced copy carries the name that tells the next run to put it back.
+    if (IoStatus failure = platform::MarkAsBackup(backup.temp, target.fileIndex)) {
         return Failed(*failure);
     }
     // From here until the file is synced, the backup is the one complete copy of the old content.
     const StreamResult rewritten =
-        Stream(backup.file(), target.file, WriteStage::InPlace, saved.done);
+        Stream(backup.temp.file, target.file, WriteStage::InPlace, saved.done);
     IoStatus failure;
     if (rewritten.end == StreamEnd::Finished) {
         failure = target.file.Sync();
@@ -220,16 +210,18 @@ FileOutcome Transformer::RewriteInPlace(TargetFile& target) {
 
 // Copies the old content back over the part of the file that may have changed. failure is why the
 // rewrite ended; none means it was stopped.
-FileOutcome Transformer::PutBack(TargetFile& target, OwnedTemporary& backup, std::uint64_t touched,
+FileOutcome Transformer::PutBack(TargetFile& target, StagedFile& backup, std::uint64_t touched,
                                  const IoStatus& failure) {
-    const StreamResult restored = Stream(backup.file(), target.file, WriteStage::Restore, touched);
+    const StreamResult restored =
+        Stream(backup.temp.file, target.file, WriteStage::Restore, touched);
     IoStatus restoreFailure =
         restored.end == StreamEnd::Failed ? IoStatus(restored.error) : target.file.Sync();
     if (restoreFailure) {
-        // The backup is now the only full copy of the old content: keep it and say where it is.
-        backup.Release();
+        // The backup is now the only full copy of the old content: it stays, for the next run
+        // over its folder to put back, and the text says where it is.
         IoError reason = failure ? *failure : *restoreFailure;
-        reason.description += u"（原内容保存在 " + PathText(backup.get().path) + u"）";
+        reason.description += u"（原内容保存在 " + PathText(backup.temp.path) + u"）";
+        backup.temp.path.clear();
         return Failed(reason);
     }
     return failure ? Failed(*failure) : StoppedOutcome();
@@ -282,6 +274,69 @@ IoStatus Transformer::Write(WriteStage stage, NativeFile& to, std::uint64_t offs
 }
 
 }  // namespace
+
+StagedFile::StagedFile(StagedFile&& other) noexcept
+    : temp{std::move(other.temp.file), std::exchange(other.temp.path, {})},
+      path(std::exchange(other.path, {})),
+      realPath(std::exchange(other.realPath, {})),
+      size(other.size) {}
+
+StagedFile& StagedFile::operator=(StagedFile&& other) noexcept {
+    if (this != &other) {
+        Discard();
+        temp.file = std::move(other.temp.file);
+        temp.path = std::exchange(other.temp.path, {});
+        path = std::exchange(other.path, {});
+        realPath = std::exchange(other.realPath, {});
+        size = other.size;
+    }
+    return *this;
+}
+
+void StagedFile::Discard() {
+    // Removed while still held, so that no other copy of the program ever sees it unheld.
+    platform::RemoveTemporary(temp);
+}
+
+StageEnd StageFile(const std::filesystem::path& path, Direction direction, std::int32_t cipherKey,
+                   std::stop_token stop, const TransformSettings& settings, std::uint64_t aloneFrom,
+                   StagedFile& staged, FileOutcome& outcome) {
+    if (cipherKey < kMinCipherKey || cipherKey > kMaxCipherKey) {
+        outcome = FailedOutcome(path, u"密钥无效");
+        return StageEnd::Finished;
+    }
+    try {
+        Transformer transformer(path, direction, static_cast<std::uint32_t>(cipherKey),
+                                std::move(stop), settings);
+        TargetFile target;
+        return transformer.Stage(target, staged, outcome, aloneFrom);
+    } catch (const std::bad_alloc&) {
+        outcome = FailedOutcome(path, u"内存不足");
+    } catch (const std::exception& error) {
+        outcome = FailedOutcome(path, Utf8ToUtf16(error.what()));
+    }
+    staged.Discard();
+    return StageEnd::Finished;
+}
+
+FileOutcome PlaceStaged(StagedFile& staged, const std::stop_token& stop,
+                        const std::function<IoStatus()>& beforeReplace, NativeFile* replaced) {
+    // The last moment at which a stop still keeps the old content.
+    if (stop.stop_requested()) {
+        staged.Discard();
+        return StoppedOutcome();
+    }
+    IoStatus failure = beforeReplace ? beforeReplace() : std::nullopt;
+    if (!failure) {
+        failure = platform::ReplaceWithTemporary(staged.temp, staged.realPath, replaced);
+    }
+    if (failure) {
+        staged.Discard();
+        return FailedOutcome(staged.path, std::move(failure->description));
+    }
+    staged.temp.file.Close();
+    return DoneOutcome();
+}
 
 FileOutcome TransformFileWith(const std::filesystem::path& path, Direction direction,
                               std::int32_t cipherKey, std::stop_token stop,

@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <functional>
 #include <stop_token>
+#include <vector>
 
+#include "BatchedTransform.h"
 #include "FileTransform.h"
 #include "PlatformFile.h"
 
@@ -33,6 +35,58 @@ struct TransformSettings {
     std::function<platform::IoStatus()> beforeReplace;
     // Where the folder sync after a replacement goes; none syncs it at once.
     FolderSyncBatch* folderSyncs = nullptr;
+};
+
+// A file's new content, complete in a held temporary file beside it but neither flushed nor in
+// place yet. The temporary file is removed when this goes without having been placed.
+struct StagedFile {
+    StagedFile() = default;
+    StagedFile(StagedFile&& other) noexcept;
+    StagedFile& operator=(StagedFile&& other) noexcept;
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+    ~StagedFile() { Discard(); }
+    void Discard();
+
+    platform::TemporaryFile temp;
+    std::filesystem::path path;      // as given, for messages
+    std::filesystem::path realPath;  // links resolved: where the new content goes
+    std::uint64_t size = 0;
+};
+
+enum class StageEnd {
+    Staged,    // staged holds the new content
+    Finished,  // nothing more to do: an empty file, a failure or a stop (see the outcome)
+    Alone,     // the file must go through TransformFileWith on its own: it has several names, or
+               // an owner that a new file cannot be given, or more than aloneFrom bytes
+};
+
+// Writes the new content of path into a held temporary file beside it, without flushing it.
+[[nodiscard]] StageEnd StageFile(const std::filesystem::path& path, Direction direction,
+                                 std::int32_t cipherKey, std::stop_token stop,
+                                 const TransformSettings& settings, std::uint64_t aloneFrom,
+                                 StagedFile& staged, FileOutcome& outcome);
+
+// Puts a staged file, whose content the caller has flushed, in its file's place; Stopped when a
+// stop is requested first, Failed when the rename is refused. Its temporary file is gone after.
+// replaced as for platform::ReplaceWithTemporary.
+[[nodiscard]] FileOutcome PlaceStaged(StagedFile& staged, const std::stop_token& stop,
+                                      const std::function<platform::IoStatus()>& beforeReplace,
+                                      platform::NativeFile* replaced = nullptr);
+
+// The seams of BatchedTransform, for its tests and the benchmark.
+struct BatchSettings {
+    BatchLimits limits;
+    TransformSettings transform;  // for every file; its folderSyncs is not used
+    unsigned flushThreads = 32;   // how many flushes are in flight at once
+    // Runs before a staged file is renamed into place; an error counts as a refused rename.
+    std::function<platform::IoStatus(const std::filesystem::path& path)> beforePlace;
+    // Instead of flushing each file: results[i] is what flushing files[i] gave.
+    std::function<void(const std::vector<platform::NativeFile*>& files,
+                       std::vector<platform::IoStatus>& results)>
+        flush;
+    // Told the size of each batch as it is committed.
+    std::function<void(std::size_t files, std::uint64_t bytes)> onCommit;
 };
 
 [[nodiscard]] FileOutcome TransformFileWith(const std::filesystem::path& path, Direction direction,

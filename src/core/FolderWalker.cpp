@@ -21,15 +21,6 @@ bool IsSeparator(PathChar c) {
 #endif
 }
 
-bool IsTemporary(NativeView name) {
-#ifdef _WIN32
-    return IsOurTemporaryName(
-        std::u16string_view(reinterpret_cast<const char16_t*>(name.data()), name.size()));
-#else
-    return IsOurTemporaryName(std::string_view(name));
-#endif
-}
-
 // The folder with exactly the separator that names are appended after; one already there is
 // kept, so "F" and "F/" produce the same paths.
 NativeString PrefixOf(const NativeString& folder) {
@@ -59,7 +50,7 @@ NativeString TrimmedOfSpaces(const NativeString& text) {
 }
 
 bool IsSelectedFile(const ListedEntry& entry, const NamePattern& pattern) {
-    return entry.kind == EntryKind::File && !IsTemporary(entry.name) &&
+    return entry.kind == EntryKind::File && !IsOurTemporaryName(entry.name) &&
            pattern.MatchesNative(entry.name);
 }
 
@@ -134,7 +125,11 @@ class Walk {
                 if (!entry.name.empty() && entry.name.front() != PathChar('.')) {
                     m_nextLevel.push_back(Joined(prefix, entry.name));
                 }
-            } else if (IsSelectedFile(entry, m_pattern)) {
+            } else if (IsOurTemporaryName(entry.name)) {
+                if (m_observer.onTemporary) {
+                    m_observer.onTemporary(std::filesystem::path(Joined(prefix, entry.name)));
+                }
+            } else if (m_pattern.MatchesNative(entry.name)) {
                 m_results.emplace_back(Joined(prefix, entry.name));
             }
             if (m_observer.onEntry && !m_observer.onEntry()) {

@@ -12,12 +12,14 @@ namespace kestrove {
 
 class DirectorySource;
 
-// Called by a walk: once per directory entry read (return false to stop the walk early), and
-// once for every folder that cannot be listed (the walk skips that folder and goes on). Either
-// may be left empty.
+// Called by a walk: once per directory entry read (return false to stop the walk early), once
+// for every folder that cannot be listed (the walk skips that folder and goes on), and once for
+// every file met under one of our temporary names (TemporaryName.h), which the walk never
+// selects. Any may be left empty.
 struct WalkObserver {
     std::function<bool()> onEntry;
     std::function<void(const FileFailure&)> onFailure;
+    std::function<void(const std::filesystem::path&)> onTemporary;
 };
 
 enum class WalkEnd { Completed, Stopped };
@@ -27,8 +29,8 @@ enum class WalkEnd { Completed, Stopped };
 // then those of all their subfolders in the order found, and so on; within a folder in the
 // order the platform lists it. Folders whose name begins with "." are not entered; links to
 // folders are followed, but each real folder is listed once per walk. Our own temporary files
-// are never selected. A given folder that does not exist as written is tried again without
-// surrounding spaces. When reset is true, results is emptied first. After Stopped, results
+// are never selected, only reported. A given folder that does not exist as written is tried again
+// without surrounding spaces. When reset is true, results is emptied first. After Stopped, results
 // holds what was selected up to the stop.
 WalkEnd CollectFolderFiles(const std::vector<std::filesystem::path>& folders,
                            std::u16string_view pattern, std::vector<std::filesystem::path>& results,

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "PathInfo.h"
+
 namespace kestrove::platform {
 
 // A failed operation, worded as the platform words it (or a clear text where it has none).
@@ -50,12 +52,22 @@ class NativeFile {
     std::intptr_t m_handle = -1;
 };
 
+// What the platform says about an open file.
+struct FileFacts {
+    FileId id;  // device and inode number; volume serial number and file index on Windows
+    std::uint64_t size = 0;
+    std::uint64_t linkCount = 1;
+};
+
+[[nodiscard]] IoStatus DescribeFile(const NativeFile& file, FileFacts& facts);
+
 // A regular file to be transformed, found by following every link.
 struct TargetFile {
     NativeFile file;  // open for reading; for reading and writing after OpenTargetForWriting
     std::filesystem::path realPath;  // links resolved: where the new content must go
     std::uint64_t size = 0;
     std::uint64_t linkCount = 1;
+    std::uint64_t fileIndex = 0;  // inode number; file index on Windows
 };
 
 // Opens the regular file behind path for reading. Folders, FIFOs, sockets and devices are refused
@@ -67,15 +79,25 @@ struct TargetFile {
 // attribute), whoever runs.
 [[nodiscard]] IoStatus OpenTargetForWriting(TargetFile& target);
 
+// One of our temporary files (TemporaryName.h), held: while it stays open, no other copy of the
+// program takes it for a crash leftover. On POSIX the hold is an exclusive lock on the file, which
+// every copy of the program takes before it removes a leftover; on Windows the file is open
+// without any sharing, so that nobody at all can open, rename or delete it meanwhile.
 struct TemporaryFile {
     NativeFile file;
-    std::filesystem::path path;
+    std::filesystem::path path;  // empty once the file no longer carries one of our names
 };
 
-// Creates a new file with one of our temporary names in the folder of besidePath, exclusively and
-// readable by its owner only.
+// Creates a new file with a name of the NewContent form in the folder of besidePath, exclusively,
+// readable by its owner only, and holds it. A leftover cleaner of another copy that removed the
+// file in the moment before the hold was taken is noticed, and another name is tried.
 [[nodiscard]] IoStatus CreateTemporaryBeside(const std::filesystem::path& besidePath,
                                              TemporaryFile& temp);
+
+// Gives the held temp the Backup name for the file with fileIndex, in the same folder, and makes
+// the new name durable before returning: from then on a crash leaves a file that is known to hold
+// the complete old content of that file.
+[[nodiscard]] IoStatus MarkAsBackup(TemporaryFile& temp, std::uint64_t fileIndex);
 
 // Gives temp the owner of target, before any content is written. ownerKept is false when the
 // platform does not let this process give a file that owner; temp is then left as it was.
@@ -85,13 +107,31 @@ struct TemporaryFile {
 // list), once its content is complete.
 [[nodiscard]] IoStatus AdoptMode(const TargetFile& target, NativeFile& temp);
 
-// Puts the (closed, synced) temporary file in the place of realPath in one step. realPath keeps
-// its old content when this fails. The folder's entries are made durable by SyncFolderOf.
-[[nodiscard]] IoStatus ReplaceWithTemporary(const std::filesystem::path& tempPath,
-                                            const std::filesystem::path& realPath);
+// Puts the held, synced temporary file in the place of realPath in one step; it stays open and is
+// no longer ours (temp.path is emptied). realPath keeps its old content when this fails. The
+// folder's entries are made durable by SyncFolderOf. Given replaced, the file that was replaced,
+// when it had no other name, is handed back open on POSIX, so that its space is freed when the
+// caller closes it rather than during the rename.
+[[nodiscard]] IoStatus ReplaceWithTemporary(TemporaryFile& temp,
+                                            const std::filesystem::path& realPath,
+                                            NativeFile* replaced = nullptr);
 
-// Removes a file of ours; a failure leaves it behind and is not reported.
-void RemoveTemporary(const std::filesystem::path& path);
+// Removes a held temporary file of ours while still holding it, then closes it; a failure leaves
+// it behind and is not reported. Only closes it when it no longer carries our name.
+void RemoveTemporary(TemporaryFile& temp);
+
+enum class HoldResult {
+    Held,     // no process held it; held now, as CreateTemporaryBeside holds a new one
+    InUse,    // another process holds it
+    NotOurs,  // not a regular file with this one name, or not ours to open: left alone
+};
+
+// Takes the hold on a file found under one of our temporary names, if nobody holds it, and checks
+// that the name still leads to the very file held.
+[[nodiscard]] HoldResult HoldLeftover(const std::filesystem::path& path, TemporaryFile& held);
+
+// How many files this process may have open at once.
+[[nodiscard]] std::size_t OpenFilesAllowed();
 
 // Makes the entries of the folder holding path durable (after a rename or a removal there); best
 // effort.

@@ -1,22 +1,21 @@
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "PathInfo.h"
 #include "PlatformFile.h"
-#include "TemporaryName.h"
 
 namespace kestrove::platform {
 
 namespace {
 
-// Exclusive creation makes a name clash harmless; this only bounds the retries.
-constexpr int kTemporaryNameAttempts = 16;
 constexpr mode_t kPermissionBits = 07777;
 constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
 
@@ -28,19 +27,19 @@ IoError LastError() {
     return ErrorFromCode(errno);
 }
 
-// Below this size the old file is freed by the rename itself, which is quick.
+// Below this size a single replaced file is freed by the rename itself, which is quick.
 constexpr off_t kReleaseInBackgroundFrom = off_t{64} << 20;
 
-// The old file at path when it is large and this is its only name, opened so that a rename over
-// it does not free it yet; -1 otherwise.
-int OpenLargeFileToRelease(const std::filesystem::path& path) {
+// The old file at path when it has at least minSize bytes and this is its only name, opened so
+// that a rename over it does not free it yet; -1 otherwise.
+int OpenFileToRelease(const std::filesystem::path& path, off_t minSize) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return -1;
     }
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
-        info.st_size >= kReleaseInBackgroundFrom) {
+        info.st_size >= minSize) {
         return fd;
     }
     ::close(fd);
@@ -165,6 +164,18 @@ IoStatus NativeFile::Sync() {
     return std::nullopt;
 }
 
+IoStatus DescribeFile(const NativeFile& file, FileFacts& facts) {
+    struct stat info {};
+    if (::fstat(Descriptor(file.handle()), &info) != 0) {
+        return LastError();
+    }
+    facts.id =
+        FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    facts.size = static_cast<std::uint64_t>(info.st_size);
+    facts.linkCount = static_cast<std::uint64_t>(info.st_nlink);
+    return std::nullopt;
+}
+
 IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
     std::error_code error;
     std::filesystem::path realPath = std::filesystem::canonical(path, error);
@@ -186,6 +197,7 @@ IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
     target.realPath = std::move(realPath);
     target.size = static_cast<std::uint64_t>(opened.st_size);
     target.linkCount = static_cast<std::uint64_t>(opened.st_nlink);
+    target.fileIndex = static_cast<std::uint64_t>(opened.st_ino);
     return std::nullopt;
 }
 
@@ -206,25 +218,8 @@ IoStatus OpenTargetForWriting(TargetFile& target) {
     target.file = std::move(writable);
     target.size = static_cast<std::uint64_t>(opened.st_size);
     target.linkCount = static_cast<std::uint64_t>(opened.st_nlink);
+    target.fileIndex = static_cast<std::uint64_t>(opened.st_ino);
     return std::nullopt;
-}
-
-IoStatus CreateTemporaryBeside(const std::filesystem::path& besidePath, TemporaryFile& temp) {
-    const std::filesystem::path folder = besidePath.parent_path();
-    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        std::filesystem::path candidate = folder / MakeTemporaryName();
-        const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                              S_IRUSR | S_IWUSR);
-        if (fd >= 0) {
-            temp.file = NativeFile(fd);
-            temp.path = std::move(candidate);
-            return std::nullopt;
-        }
-        if (errno != EEXIST && errno != EINTR) {
-            return LastError();
-        }
-    }
-    return ErrorFromCode(EEXIST);
 }
 
 IoStatus AdoptOwner(const TargetFile& target, NativeFile& temp, bool& ownerKept) {
@@ -254,26 +249,34 @@ IoStatus AdoptMode(const TargetFile& target, NativeFile& temp) {
     return std::nullopt;
 }
 
-IoStatus ReplaceWithTemporary(const std::filesystem::path& tempPath,
-                              const std::filesystem::path& realPath) {
-    // Freeing a large replaced file is slow on some file systems (blocks are freed and
-    // discarded); holding it open across the rename moves that work off the caller's path.
-    const int replaced = OpenLargeFileToRelease(realPath);
-    if (::rename(tempPath.c_str(), realPath.c_str()) != 0) {
+IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& realPath,
+                              NativeFile* replaced) {
+    // Freeing a replaced file costs the rename time: its blocks are freed and discarded, and
+    // right after a flush the file system may make the rename wait for that. Holding the old file
+    // open across the rename moves the work to whoever closes it.
+    const int old = OpenFileToRelease(realPath, replaced != nullptr ? 0 : kReleaseInBackgroundFrom);
+    if (::rename(temp.path.c_str(), realPath.c_str()) != 0) {
         const IoError error = LastError();
-        if (replaced >= 0) {
-            ::close(replaced);
+        if (old >= 0) {
+            ::close(old);
         }
         return error;
     }
-    if (replaced >= 0) {
-        ReleaseInBackground(replaced);
+    temp.path.clear();
+    if (old >= 0 && replaced != nullptr) {
+        *replaced = NativeFile(old);
+    } else if (old >= 0) {
+        ReleaseInBackground(old);
     }
     return std::nullopt;
 }
 
-void RemoveTemporary(const std::filesystem::path& path) {
-    ::unlink(path.c_str());
+std::size_t OpenFilesAllowed() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return SIZE_MAX;
+    }
+    return static_cast<std::size_t>(limit.rlim_cur);
 }
 
 void SyncFolderOf(const std::filesystem::path& path) {

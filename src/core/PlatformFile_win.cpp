@@ -1,20 +1,18 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "FileSecurity.h"
 #include "PathInfo.h"
 #include "PlatformFile.h"
-#include "TemporaryName.h"
 #include "WindowsPath.h"
 
 namespace kestrove::platform {
 
 namespace {
 
-// Exclusive creation makes a name clash harmless; this only bounds the retries.
-constexpr int kTemporaryNameAttempts = 16;
 // ReadFile and WriteFile count in DWORDs.
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 // What the new content takes over from the file it replaces. Read-only never gets this far, and
@@ -38,6 +36,10 @@ NativeFile Adopt(HANDLE handle) {
 
 std::uint64_t SizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+}
+
+std::uint64_t IndexOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    return (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
 }
 
 bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
@@ -155,6 +157,17 @@ IoStatus NativeFile::Sync() {
     return std::nullopt;
 }
 
+IoStatus DescribeFile(const NativeFile& file, FileFacts& facts) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(AsHandle(file.handle()), &info)) {
+        return LastError();
+    }
+    facts.id = FileId{info.dwVolumeSerialNumber, IndexOf(info)};
+    facts.size = SizeOf(info);
+    facts.linkCount = info.nNumberOfLinks;
+    return std::nullopt;
+}
+
 IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
     // Backup semantics let the open reach a folder too, so that a folder is refused by its type
     // rather than with "access denied"; the open follows every link to the real file.
@@ -173,6 +186,7 @@ IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
     target.realPath = realPath ? std::move(*realPath) : DisplayPath(ApiPath(path));
     target.size = SizeOf(info);
     target.linkCount = info.nNumberOfLinks;
+    target.fileIndex = IndexOf(info);
     return std::nullopt;
 }
 
@@ -198,31 +212,8 @@ IoStatus OpenTargetForWriting(TargetFile& target) {
     target.file = std::move(writable);
     target.size = SizeOf(opened);
     target.linkCount = opened.nNumberOfLinks;
+    target.fileIndex = IndexOf(opened);
     return std::nullopt;
-}
-
-IoStatus CreateTemporaryBeside(const std::filesystem::path& besidePath, TemporaryFile& temp) {
-    const std::filesystem::path folder = besidePath.parent_path();
-    auto* security = static_cast<SECURITY_ATTRIBUTES*>(OwnerOnlySecurityAttributes());
-    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        std::filesystem::path candidate = folder / MakeTemporaryName();
-        // Hidden, as its leading dot would make it elsewhere, until it takes the file's place
-        // and with it the file's attributes.
-        NativeFile file = Adopt(CreateFileW(
-            ApiPath(candidate).c_str(),
-            GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER, 0,
-            security, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
-        if (file.isOpen()) {
-            temp.file = std::move(file);
-            temp.path = std::move(candidate);
-            return std::nullopt;
-        }
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-            return ErrorFromCode(static_cast<int>(error));
-        }
-    }
-    return ErrorFromCode(ERROR_FILE_EXISTS);
 }
 
 IoStatus AdoptOwner(const TargetFile& target, NativeFile& temp, bool& ownerKept) {
@@ -249,24 +240,23 @@ IoStatus AdoptMode(const TargetFile& target, NativeFile& temp) {
     return CopyAccessList(target.file.handle(), temp.handle());
 }
 
-IoStatus ReplaceWithTemporary(const std::filesystem::path& tempPath,
-                              const std::filesystem::path& realPath) {
-    const std::wstring destination = ApiPath(realPath);
+IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& realPath,
+                              NativeFile*) {
     // The file may have been made read-only while its new content was being written.
-    if (IoStatus readOnly = RefuseReadOnly(GetFileAttributesW(destination.c_str()))) {
+    if (IoStatus readOnly = RefuseReadOnly(GetFileAttributesW(ApiPath(realPath).c_str()))) {
         return readOnly;
     }
-    // One rename: the path holds the old or the new file, never neither. Write-through returns
-    // only once the rename is on the disk.
-    if (!MoveFileExW(ApiPath(tempPath).c_str(), destination.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return LastError();
+    // One rename, through the handle that holds the temporary file: the path holds the old or
+    // the new file, never neither.
+    if (IoStatus failure = RenameOpenFile(temp.file, realPath, true)) {
+        return failure;
     }
+    temp.path.clear();
     return std::nullopt;
 }
 
-void RemoveTemporary(const std::filesystem::path& path) {
-    DeleteFileW(ApiPath(path).c_str());
+std::size_t OpenFilesAllowed() {
+    return SIZE_MAX;  // handles are limited only by memory
 }
 
 void SyncFolderOf(const std::filesystem::path&) {

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "PlatformFile.h"
+
 namespace kestrove::platform {
 
 // The absolute form of path for the wide file functions. A path that would reach the system's
@@ -23,5 +25,10 @@ namespace kestrove::platform {
 // Where the open file or folder behind handle really is, every link resolved; nothing when the
 // system cannot say (a volume without a drive letter).
 [[nodiscard]] std::optional<std::filesystem::path> FinalPathOf(std::intptr_t handle);
+
+// Renames the open file to `to` through its own handle (which needs delete access), replacing a
+// file there when replace is set: the only way to rename a file held open without sharing.
+[[nodiscard]] IoStatus RenameOpenFile(NativeFile& file, const std::filesystem::path& to,
+                                      bool replace);
 
 }  // namespace kestrove::platform

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "FileFailure.h"
+#include "Leftovers.h"
 #include "Rounding.h"
 
 namespace kestrove {
@@ -24,9 +25,13 @@ DropWork DropWork::FromCore() {
                    const WalkObserver& observer) {
         return CollectFolderFiles({folder}, u"*.*", results, true, observer);
     };
-    work.transform = [](const std::filesystem::path& path, Direction direction, std::int32_t key,
-                        std::stop_token stop, FolderSyncBatch& folderSyncs) {
-        return TransformFile(path, direction, key, std::move(stop), &folderSyncs);
+    work.cleanLeftover = [](const std::filesystem::path& path) { (void)CleanLeftover(path); };
+    work.cleanLeftoversBeside = [](const std::filesystem::path& file) {
+        CleanLeftoversBeside(file);
+    };
+    work.startBatch = [](Direction direction, std::int32_t key, std::stop_token stop) {
+        return std::unique_ptr<FileBatch>(
+            std::make_unique<BatchedTransform>(direction, key, std::move(stop)));
     };
     return work;
 }
@@ -78,70 +83,101 @@ void DropJobRunner::WorkerLoop(std::stop_token stop) {
 void DropJobRunner::RunDrop(const DropJob& job, std::stop_token stop) {
     m_view.BeginDrop(job.index);
     DropState state;
+    const Direction direction = job.index == 0 ? Direction::Encrypt : Direction::Decrypt;
+    state.batch = m_work.startBatch(direction, job.cipherKey, stop);
     try {
         for (const std::filesystem::path& path : job.paths) {
-            if (stop.stop_requested()) {
-                return;
-            }
-            const PathInfo info = m_work.classify(path);
-            bool goOn = true;
-            switch (info.kind) {
-                case PathKind::Missing:
-                    m_view.AbandonDrop(job.index, stop);
-                    return;
-                case PathKind::Folder:
-                    goOn = RunFolder(path, job, state, stop);
-                    break;
-                case PathKind::RegularFile:
-                    goOn = TransformOnce(path, job, state, stop);
-                    break;
-                case PathKind::Other:
-                    m_view.ReportFailure(FailureMessageText({path, info.description}), stop);
-                    break;
-            }
-            if (!goOn) {
+            if (stop.stop_requested() || !RunPath(path, job, state, stop)) {
                 return;
             }
         }
+        // Done means on the disk: the last batch is in place and its folders synced before the
+        // label shows.
+        if (!state.batch->Finish()) {
+            return;
+        }
     } catch (const std::exception&) {
-        // Anything the per-file handling does not cover ends the drop as a vanished path does.
+        // Anything the per-file handling does not cover ends the drop as a vanished path does,
+        // after the files before it.
+        try {
+            (void)state.batch->Finish();
+        } catch (const std::exception&) {
+        }
         m_view.AbandonDrop(job.index, stop);
         return;
     }
     if (!stop.stop_requested()) {
-        // Done means on the disk: the last folder's renames are synced before the label shows.
-        state.folderSyncs.Flush();
         m_view.EndDrop(job.index);
     }
 }
 
-bool DropJobRunner::TransformOnce(const std::filesystem::path& file, const DropJob& job,
-                                  DropState& state, std::stop_token stop) {
-    if (const std::optional<FileId> id = m_work.identify(file)) {
-        if (!state.seen.insert(*id).second) {
-            return true;  // the same real file, reached again through another path
-        }
-    }
-    const Direction direction = job.index == 0 ? Direction::Encrypt : Direction::Decrypt;
-    const FileOutcome outcome =
-        m_work.transform(file, direction, job.cipherKey, stop, state.folderSyncs);
-    switch (outcome.kind) {
-        case FileOutcome::Kind::Done:
-            return true;
-        case FileOutcome::Kind::Stopped:
+bool DropJobRunner::RunPath(const std::filesystem::path& path, const DropJob& job, DropState& state,
+                            std::stop_token stop) {
+    const PathInfo info = m_work.classify(path);
+    switch (info.kind) {
+        case PathKind::Missing:
+            // The files before it are in place first, as they would be one by one.
+            if (state.batch->Finish()) {
+                m_view.AbandonDrop(job.index, stop);
+            }
             return false;
-        case FileOutcome::Kind::Failed:
-            m_view.ReportFailure(
-                FailureMessageText(outcome.failure.value_or(FileFailure{file, {}})), stop);
+        case PathKind::Folder:
+            return RunFolder(path, state, stop);
+        case PathKind::RegularFile:
+            CleanBeside(path, state);
+            return TransformOnce(path, state, stop, std::nullopt);
+        case PathKind::Other:
+            if (!state.batch->Finish()) {
+                return false;
+            }
+            m_view.ReportFailure(FailureMessageText({path, info.description}), stop);
             return !stop.stop_requested();
     }
     return true;
 }
 
-bool DropJobRunner::RunFolder(const std::filesystem::path& folder, const DropJob& job,
-                              DropState& state, std::stop_token stop) {
+bool DropJobRunner::TransformOnce(const std::filesystem::path& file, DropState& state,
+                                  std::stop_token stop, std::optional<int> width) {
+    FileFinished finished = [this, file, stop, width](const FileOutcome& outcome) {
+        if (outcome.kind == FileOutcome::Kind::Failed) {
+            m_view.ReportFailure(
+                FailureMessageText(outcome.failure.value_or(FileFailure{file, {}})), stop);
+            if (stop.stop_requested()) {
+                return false;
+            }
+        }
+        if (width) {
+            m_view.SetProgress(*width);
+        }
+        return true;
+    };
+    if (const std::optional<FileId> id = m_work.identify(file)) {
+        if (!state.seen.insert(*id).second) {
+            // The same real file, reached again through another path.
+            return state.batch->Pass(std::move(finished));
+        }
+    }
+    return state.batch->Add(file, std::move(finished));
+}
+
+void DropJobRunner::CleanBeside(const std::filesystem::path& file, DropState& state) {
+    if (m_work.cleanLeftoversBeside && state.cleanedBeside.insert(file.parent_path()).second) {
+        m_work.cleanLeftoversBeside(file);
+    }
+}
+
+bool DropJobRunner::RunFolder(const std::filesystem::path& folder, DropState& state,
+                              std::stop_token stop) {
+    // What the walk reports comes after the files before it are in place.
+    if (!state.batch->Finish()) {
+        return false;
+    }
     std::vector<std::filesystem::path> files;
+    std::vector<std::filesystem::path> leftovers;
     WalkObserver observer;
+    observer.onTemporary = [&leftovers](const std::filesystem::path& temporary) {
+        leftovers.push_back(temporary);
+    };
     observer.onEntry = [&stop] { return !stop.stop_requested(); };
     observer.onFailure = [this, &stop](const FileFailure& failure) {
         m_view.ReportFailure(FailureMessageText(failure), stop);
@@ -149,12 +185,20 @@ bool DropJobRunner::RunFolder(const std::filesystem::path& folder, const DropJob
     if (m_work.walk(folder, files, observer) == WalkEnd::Stopped || stop.stop_requested()) {
         return false;
     }
-    const std::size_t count = files.size();
-    for (std::size_t i = 1; i <= count; ++i) {
-        if (!TransformOnce(files[i - 1], job, state, stop)) {
+    // Before any file is written: a backup's old content must be back in its file first.
+    for (const std::filesystem::path& leftover : leftovers) {
+        if (stop.stop_requested()) {
             return false;
         }
-        m_view.SetProgress(ProgressWidth(i, count));
+        if (m_work.cleanLeftover) {
+            m_work.cleanLeftover(leftover);
+        }
+    }
+    const std::size_t count = files.size();
+    for (std::size_t i = 1; i <= count; ++i) {
+        if (!TransformOnce(files[i - 1], state, stop, ProgressWidth(i, count))) {
+            return false;
+        }
     }
     return true;
 }

@@ -6,6 +6,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "BatchedTransform.h"
 #include "FileTransform.h"
 #include "FolderWalker.h"
 #include "PathInfo.h"
@@ -55,10 +57,13 @@ struct DropWork {
     std::function<WalkEnd(const std::filesystem::path&, std::vector<std::filesystem::path>&,
                           const WalkObserver&)>
         walk;
-    // Transforms one file; the drop's batch syncs each folder once rather than after every file.
-    std::function<FileOutcome(const std::filesystem::path&, Direction, std::int32_t,
-                              std::stop_token, FolderSyncBatch&)>
-        transform;
+    // Deals with a crash leftover that the walk met (Leftovers.h), before any file is written.
+    std::function<void(const std::filesystem::path&)> cleanLeftover;
+    // The same for every leftover beside a dropped file, before that file is transformed.
+    std::function<void(const std::filesystem::path&)> cleanLeftoversBeside;
+    // Starts the run of files of one drop, which transforms them in order (BatchedTransform).
+    std::function<std::unique_ptr<FileBatch>(Direction, std::int32_t cipherKey, std::stop_token)>
+        startBatch;
 
     // The real thing: the core library's classification, walker and file transform.
     [[nodiscard]] static DropWork FromCore();
@@ -84,15 +89,19 @@ class DropJobRunner {
     // What one drop keeps while it runs.
     struct DropState {
         std::set<FileId> seen;  // each real file is transformed once per drop
-        FolderSyncBatch folderSyncs;
+        std::set<std::filesystem::path> cleanedBeside;  // folders of dropped files, cleaned once
+        std::unique_ptr<FileBatch> batch;
     };
 
     void RunDrop(const DropJob& job, std::stop_token stop);
     // False when the drop must end here (a stop was requested).
-    bool TransformOnce(const std::filesystem::path& file, const DropJob& job, DropState& state,
-                       std::stop_token stop);
-    bool RunFolder(const std::filesystem::path& folder, const DropJob& job, DropState& state,
-                   std::stop_token stop);
+    bool RunPath(const std::filesystem::path& path, const DropJob& job, DropState& state,
+                 std::stop_token stop);
+    // Gives the file to the drop's run of files; width is the bar's width once it is done.
+    bool TransformOnce(const std::filesystem::path& file, DropState& state, std::stop_token stop,
+                       std::optional<int> width);
+    void CleanBeside(const std::filesystem::path& file, DropState& state);
+    bool RunFolder(const std::filesystem::path& folder, DropState& state, std::stop_token stop);
 
     DropView& m_view;
     DropWork m_work;

@@ -3,6 +3,7 @@
 // Child processes for the POSIX tests: to give up root, to be killed part-way, to set limits that
 // must not reach the test runner itself.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -25,10 +26,23 @@ struct ChildResult {
 [[nodiscard]] ChildResult RunInChild(const std::function<int(std::string& text)>& body,
                                      bool asNobody = false, unsigned timeoutSeconds = 60);
 
-// Runs body in a forked child and kills the child with SIGKILL as soon as it calls the ready it is
-// given (ready never returns). True when the child was killed that way.
-[[nodiscard]] bool RunAndKillWhenReady(
-    const std::function<void(const std::function<void()>& ready)>& body);
+using ChildBody = std::function<void(const std::function<void()>& ready)>;
+
+// Runs body in a forked child and returns the child's process id as soon as the child calls the
+// ready it is given (ready never returns); -1, once the child has ended, when it ends first.
+[[nodiscard]] int StartChildUntilReady(const ChildBody& body);
+
+// Runs body in a forked child and returns the child's process id at once.
+[[nodiscard]] int StartChild(const std::function<void()>& body);
+
+// Ends a child with SIGKILL and waits for it; true when that signal ended it.
+bool KillChild(int pid);
+
+// StartChildUntilReady, then KillChild. True when the child was killed that way.
+[[nodiscard]] bool RunAndKillWhenReady(const ChildBody& body);
+
+// How many descriptors this process has open.
+[[nodiscard]] std::size_t OpenDescriptorCount();
 
 // FileOutcome as an exit code for RunInChild, with the failure text in text.
 [[nodiscard]] int OutcomeCode(const FileOutcome& outcome, std::string& text);

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <stdexcept>
 
 #include "ChildProcess.h"
@@ -61,7 +62,7 @@ ChildResult RunInChild(const std::function<int(std::string& text)>& body, bool a
     return result;
 }
 
-bool RunAndKillWhenReady(const std::function<void(const std::function<void()>& ready)>& body) {
+int StartChildUntilReady(const ChildBody& body) {
     int fds[2];
     if (::pipe(fds) != 0) {
         throw std::runtime_error("pipe failed");
@@ -83,12 +84,43 @@ bool RunAndKillWhenReady(const std::function<void(const std::function<void()>& r
     char signal = 0;
     const bool becameReady = ::read(fds[0], &signal, 1) == 1;
     ::close(fds[0]);
-    if (becameReady) {
-        ::kill(pid, SIGKILL);
+    if (!becameReady) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return -1;
     }
+    return pid;
+}
+
+int StartChild(const std::function<void()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(60);
+        body();
+        ::_exit(0);
+    }
+    return pid;
+}
+
+bool KillChild(int pid) {
+    ::kill(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    return becameReady && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+bool RunAndKillWhenReady(const ChildBody& body) {
+    const int pid = StartChildUntilReady(body);
+    return pid > 0 && KillChild(pid);
+}
+
+std::size_t OpenDescriptorCount() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
 }
 
 int OutcomeCode(const FileOutcome& outcome, std::string& text) {

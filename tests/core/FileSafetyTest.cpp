@@ -4,14 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <stop_token>
+#include <thread>
 
 #include "ChildProcess.h"
 #include "FileTransform.h"
 #include "FileTransformDetail.h"
+#include "Leftovers.h"
 #include "TemporaryName.h"
 #include "TextCodec.h"
 #include "TransformTestSupport.h"
@@ -27,6 +30,7 @@ using testing::Bytes;
 using testing::FolderNames;
 using testing::kDoneCode;
 using testing::kFailedCode;
+using testing::OurTemporaryNames;
 using testing::OutcomeCode;
 using testing::RandomBytes;
 using testing::ReadBytes;
@@ -51,43 +55,20 @@ TransformSettings FailFrom(WriteStage failing, std::uint64_t from) {
     return settings;
 }
 
-std::vector<std::string> OurTemporaryNames(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const std::string& name : FolderNames(folder)) {
-        if (IsOurTemporaryName(name)) {
-            names.push_back(name);
-        }
-    }
-    return names;
-}
-
 ino_t InodeOf(const fs::path& path) {
     struct stat info {};
     EXPECT_EQ(::stat(path.c_str(), &info), 0);
     return info.st_ino;
 }
 
-class HardLinkedFile : public ::testing::Test {
+class HardLinkedFile : public testing::ThreeNamedFile {
   protected:
-    void SetUp() override {
-        fs::create_directory(m_folder / "sub");
-        WriteBytes(m_first, m_plain);
-        fs::create_hard_link(m_first, m_second);
-        fs::create_hard_link(m_first, m_third);
-    }
-
     void ExpectAllLinksHold(const Bytes& content) {
         EXPECT_EQ(ReadBytes(m_first), content);
         EXPECT_EQ(ReadBytes(m_second), content);
         EXPECT_EQ(ReadBytes(m_third), content);
         EXPECT_EQ(fs::hard_link_count(m_first), 3u);
     }
-
-    ScratchFolder m_folder;
-    fs::path m_first = m_folder / "first.bin";
-    fs::path m_second = m_folder / "second.bin";
-    fs::path m_third = m_folder / "sub" / "third.bin";
-    Bytes m_plain = RandomBytes(10 * kBlock + 99, 21);
 };
 
 TEST_F(HardLinkedFile, EveryLinkSeesTheChange) {
@@ -216,6 +197,56 @@ TEST(FileCrashSafety, RealWriteFailureLeavesTheOriginalAndNoTemporaryFile) {
     EXPECT_EQ(FolderNames(folder.path()), std::vector<std::string>{"data.bin"});
 }
 
+// A link, a pipe or a file with a second name under one of our names is not ours to remove.
+TEST(LeftoversPosix, OnlyPlainFilesWithOneNameAreTakenForLeftovers) {
+    ScratchFolder folder;
+    WriteBytes(folder / "target.txt", Bytes{1, 2, 3});
+    fs::create_symlink("target.txt", folder / ".kestrove-aaaaaaaaaaaa.new");
+    ASSERT_EQ(::mkfifo((folder / ".kestrove-bbbbbbbbbbbb.new").c_str(), 0600), 0);
+    fs::create_hard_link(folder / "target.txt", folder / ".kestrove-cccccccccccc.new");
+    const std::vector<std::string> before = FolderNames(folder.path());
+    for (const char* name : {".kestrove-aaaaaaaaaaaa.new", ".kestrove-bbbbbbbbbbbb.new",
+                             ".kestrove-cccccccccccc.new"}) {
+        EXPECT_EQ(CleanLeftover(folder / name), LeftoverFate::NotOurs) << name;
+    }
+    CleanLeftoversBeside(folder / "target.txt");
+    EXPECT_EQ(FolderNames(folder.path()), before);
+    EXPECT_EQ(ReadBytes(folder / "target.txt"), (Bytes{1, 2, 3}));
+}
+
+// A cleaner running all the time beside the transforms, as a second copy of the program would,
+// never takes a temporary file that is being written, not even one it meets between its creation
+// and its hold.
+TEST(LeftoversPosix, CleanerRacingTheTransformsNeverCostsAFile) {
+    ScratchFolder folder;
+    constexpr int kFiles = 1000;
+    const Bytes plain = RandomBytes(3000, 17);
+    for (int i = 0; i < kFiles; ++i) {
+        WriteBytes(folder / (std::to_string(i) + ".bin"), plain);
+    }
+    std::atomic<bool> done{false};
+    std::thread cleaner([&] {
+        while (!done) {
+            CleanLeftoversBeside(folder / "0.bin");
+        }
+    });
+    std::vector<std::string> failures;
+    for (int i = 0; i < kFiles; ++i) {
+        const FileOutcome outcome = EncryptFile(folder / (std::to_string(i) + ".bin"), 10);
+        if (!outcome.ok()) {
+            failures.push_back(std::to_string(i) + ": " +
+                               Utf16ToUtf8(outcome.failure ? outcome.failure->description : u""));
+        }
+    }
+    done = true;
+    cleaner.join();
+    EXPECT_TRUE(failures.empty()) << failures.front();
+    for (int i = 0; i < kFiles; ++i) {
+        ASSERT_EQ(ReadBytes(folder / (std::to_string(i) + ".bin")), ReferenceEncrypt(plain, 10));
+    }
+    EXPECT_TRUE(OurTemporaryNames(folder.path()).empty());
+}
+
 TEST(FileTransformPosix, PermissionBitsAndOwnerSurvive) {
     ScratchFolder folder;
     const fs::path file = folder / "tool.sh";
@@ -238,14 +269,6 @@ TEST(FileTransformPosix, PermissionBitsAndOwnerSurvive) {
     }
 }
 
-std::size_t OpenDescriptorCount() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
-}
-
 // A large replaced file is let go of in the background: the new content is in place at once, and
 // the descriptor that kept the old file alive is closed soon after, never leaked.
 TEST(FileTransformPosix, LargeReplacedFileIsReleasedAfterwards) {
@@ -253,7 +276,7 @@ TEST(FileTransformPosix, LargeReplacedFileIsReleasedAfterwards) {
     const fs::path file = folder / "large.bin";
     const Bytes plain = RandomBytes((std::size_t{64} << 20) + 3, 5);
     WriteBytes(file, plain);
-    const std::size_t before = OpenDescriptorCount();
+    const std::size_t before = testing::OpenDescriptorCount();
     struct stat old {};
     ASSERT_EQ(::stat(file.c_str(), &old), 0);
     ASSERT_TRUE(TransformFile(file, Direction::Encrypt, 99).ok());
@@ -262,10 +285,10 @@ TEST(FileTransformPosix, LargeReplacedFileIsReleasedAfterwards) {
     EXPECT_NE(now.st_ino, old.st_ino);
     EXPECT_EQ(ReadBytes(file), ReferenceEncrypt(plain, 99));
     EXPECT_EQ(FolderNames(folder.path()), std::vector<std::string>{"large.bin"});
-    for (int wait = 0; wait < 200 && OpenDescriptorCount() > before; ++wait) {
+    for (int wait = 0; wait < 200 && testing::OpenDescriptorCount() > before; ++wait) {
         ::usleep(50'000);
     }
-    EXPECT_EQ(OpenDescriptorCount(), before);
+    EXPECT_EQ(testing::OpenDescriptorCount(), before);
 }
 
 TEST(FileTransformPosix, SymlinkStaysALinkAndItsTargetChanges) {

@@ -14,6 +14,7 @@
 #include "DirectorySource.h"
 #include "FolderWalker.h"
 #include "PathInfo.h"
+#include "WinTestFiles.h"
 
 namespace kestrove {
 namespace {
@@ -22,17 +23,7 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 
 fs::path LinkTree() {
-    std::wstring program(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
-        if (length < program.size()) {
-            program.resize(length);
-            break;
-        }
-        program.resize(program.size() * 2);
-    }
-    return fs::path(program).parent_path() / "link-tree" / "R";
+    return testing::ProgramFolder() / "link-tree" / "R";
 }
 
 class FolderLinks : public ::testing::Test {

@@ -148,18 +148,32 @@ TEST(FolderWalkNames, NonAsciiAndUndecodableNamesComeBackIntact) {
     EXPECT_THAT(WalkPaths({u}, u"*.BIN"), ElementsAre(u + "/\xFF\xFE.bin"));
 }
 
-TEST(FolderWalkNames, OurTemporaryFilesAreNeverSelected) {
+TEST(FolderWalkNames, OurTemporaryFilesAreNeverSelectedButReported) {
     TempTree tree;
     tree.File("T/.kestrove-abcdefgh1234.tmp");
     tree.File("T/.kestrove-short.tmp");
     tree.File("T/keep.txt");
+    tree.File("T/sub/.kestrove-0123456789ab.new");
+    tree.File("T/sub/.kestrove-0123456789ab.2f.old");
+    tree.Folder("T/.kestrove-folder12345.new");
     const std::string t = (tree.root() / "T").string();
-    for (const char16_t* pattern : {u"*.*", u"", u"kestrove", u"*.tmp"}) {
+    for (const char16_t* pattern : {u"*.*", u"", u"kestrove", u"*.tmp", u"*.new", u"*.old"}) {
         for (const auto& path : WalkPaths({t}, pattern)) {
+            EXPECT_EQ(path.find("0123456789ab"), std::string::npos) << path;
             EXPECT_EQ(path.find("abcdefgh1234"), std::string::npos) << path;
         }
     }
     EXPECT_EQ(WalkPaths({t}, u"*.tmp"), std::vector<std::string>{t + "/.kestrove-short.tmp"});
+
+    std::vector<std::string> reported;
+    WalkObserver observer;
+    observer.onTemporary = [&](const fs::path& path) { reported.push_back(path.string()); };
+    WalkPaths({t}, u"*.*", observer);
+    ASSERT_EQ(reported.size(), 3u);
+    std::sort(reported.begin() + 1, reported.end());  // the level order, then listing order
+    EXPECT_THAT(reported, ElementsAre(t + "/.kestrove-abcdefgh1234.tmp",
+                                      t + "/sub/.kestrove-0123456789ab.2f.old",
+                                      t + "/sub/.kestrove-0123456789ab.new"));
 }
 
 TEST(FolderWalkNames, PipesAreListedAsFilesWithoutBeingOpened) {

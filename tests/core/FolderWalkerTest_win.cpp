@@ -80,7 +80,8 @@ TEST(FolderWalkWindows, LevelByLevelInListingOrderHiddenAndSystemEntriesIncluded
     const fs::path r = scratch / "R";
     for (const char* path : {"zeta.txt", "Makefile", ".profile", "hidden.txt", "system.dat",
                              "Hidden Folder/h.txt", ".git/config.txt", "a/a1.txt", "a/README",
-                             "a/deeper/s.txt", "b/b.doc", ".kestrove-abcdefghijkl.tmp"}) {
+                             "a/deeper/s.txt", "b/b.doc", ".kestrove-abcdefghijkl.tmp",
+                             "b/.kestrove-abcdefghijkl.new", "b/.kestrove-abcdefghijkl.2a.old"}) {
         File(r / path);
     }
     MakeFolders(r / "empty");
@@ -88,10 +89,17 @@ TEST(FolderWalkWindows, LevelByLevelInListingOrderHiddenAndSystemEntriesIncluded
     SetAttributes(r / "system.dat", kHiddenAttribute | kSystemAttribute);
     SetAttributes(r / "Hidden Folder", kHiddenAttribute);
 
-    const Paths walked = Walk({r}, u"*.*");
+    Paths temporaries;
+    WalkObserver observer;
+    observer.onTemporary = [&](const fs::path& path) { temporaries.push_back(path.native()); };
+    const Paths walked = Walk({r}, u"*.*", observer);
     EXPECT_EQ(walked, ExpectedWalk(r, [](const std::wstring& name) {
-                  return HasDot(name) && name != L".kestrove-abcdefghijkl.tmp";
+                  return HasDot(name) && name.rfind(L".kestrove-", 0) != 0;
               }));
+    EXPECT_EQ(temporaries, ExpectedWalk(r, [](const std::wstring& name) {
+                  return name.rfind(L".kestrove-", 0) == 0;
+              }));
+    EXPECT_EQ(temporaries.size(), 3u);
     EXPECT_EQ(walked.size(), 8u);
     for (const fs::path& wanted :
          {r / "hidden.txt", r / "system.dat", r / "Hidden Folder" / "h.txt"}) {

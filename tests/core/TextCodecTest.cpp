@@ -46,5 +46,30 @@ TEST(TemporaryName, MadeNamesAreRecognisedAndOthersAreNot) {
     EXPECT_FALSE(IsOurTemporaryName(std::string_view("report.tmp")));
 }
 
+TEST(TemporaryName, EachFormIsToldApartAndABackupKnowsItsFile) {
+    const std::string made = MakeTemporaryName();
+    EXPECT_EQ(ParseTemporaryName(made).kind, TemporaryKind::NewContent);
+    EXPECT_EQ(made.substr(made.size() - 4), ".new");
+    for (const std::uint64_t index :
+         {std::uint64_t{0}, std::uint64_t{0x2a}, std::uint64_t{0xFFFFFFFFFFFFFFFF}}) {
+        const std::string backup = BackupNameOf(made, index);
+        EXPECT_EQ(backup.substr(0, 22), made.substr(0, 22));
+        const TemporaryName parsed = ParseTemporaryName(Utf8ToUtf16(backup));
+        EXPECT_EQ(parsed.kind, TemporaryKind::Backup) << backup;
+        EXPECT_EQ(parsed.fileIndex, index) << backup;
+    }
+    EXPECT_EQ(BackupNameOf(".kestrove-abcdefghijkl.new", 0x1f), ".kestrove-abcdefghijkl.1f.old");
+    EXPECT_EQ(ParseTemporaryName(std::string_view(".kestrove-abcdefghijkl.tmp")).kind,
+              TemporaryKind::Unmarked);
+    // Only the form written: lower-case hex without a leading zero, at most 16 digits, ".old".
+    for (const char* other :
+         {".kestrove-abcdefghijkl.01f.old", ".kestrove-abcdefghijkl.1F.old",
+          ".kestrove-abcdefghijkl..old", ".kestrove-abcdefghijkl.10000000000000000.old",
+          ".kestrove-abcdefghijkl.1f.new", ".kestrove-abcdefghijkl.1f.old.txt",
+          ".kestrove-abcdefghijkl-1f.old", ".kestrove-abcdefghijk.new"}) {
+        EXPECT_EQ(ParseTemporaryName(std::string_view(other)).kind, TemporaryKind::None) << other;
+    }
+}
+
 }  // namespace
 }  // namespace kestrove

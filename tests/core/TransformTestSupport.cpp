@@ -8,6 +8,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "TemporaryName.h"
 #include "TestPlatform.h"
 
 namespace kestrove::testing {
@@ -69,6 +70,23 @@ std::vector<std::string> FolderNames(const std::filesystem::path& folder) {
         names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
+    return names;
+}
+
+void ThreeNamedFile::SetUp() {
+    std::filesystem::create_directory(m_folder / "sub");
+    WriteBytes(m_first, m_plain);
+    std::filesystem::create_hard_link(m_first, m_second);
+    std::filesystem::create_hard_link(m_first, m_third);
+}
+
+std::vector<std::string> OurTemporaryNames(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const std::string& name : FolderNames(folder)) {
+        if (IsOurTemporaryName(name)) {
+            names.push_back(name);
+        }
+    }
     return names;
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "FileTransform.h"
 
 namespace kestrove::testing {
@@ -36,8 +38,23 @@ class ScratchFolder {
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
 [[nodiscard]] Bytes RandomBytes(std::size_t size, std::uint32_t seed);
 
+// A file of ten blocks of 4 KiB and a bit with three names: first.bin and second.bin in a fresh
+// folder, sub/third.bin below it.
+class ThreeNamedFile : public ::testing::Test {
+  protected:
+    void SetUp() override;
+
+    ScratchFolder m_folder;
+    std::filesystem::path m_first = m_folder / "first.bin";
+    std::filesystem::path m_second = m_folder / "second.bin";
+    std::filesystem::path m_third = m_folder / "sub" / "third.bin";
+    Bytes m_plain = RandomBytes(10 * 4096 + 99, 21);
+};
+
 // Names in a folder, sorted.
 [[nodiscard]] std::vector<std::string> FolderNames(const std::filesystem::path& folder);
+// Those of them that are our temporary names, of any form.
+[[nodiscard]] std::vector<std::string> OurTemporaryNames(const std::filesystem::path& folder);
 
 // The keystream offset of index i under key k, written out from its definition here so that the
 // tests do not take it from the code they check.

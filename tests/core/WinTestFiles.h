@@ -23,6 +23,9 @@ inline constexpr int kAccessDenied = 5;
 inline constexpr int kSharingViolation = 32;
 inline constexpr int kDirectoryNameInvalid = 267;
 
+// The folder of the running test program.
+[[nodiscard]] std::filesystem::path ProgramFolder();
+
 // path in the verbatim "\\?\" form.
 [[nodiscard]] std::wstring Verbatim(const std::filesystem::path& path);
 

@@ -17,6 +17,19 @@ namespace {
 
 }  // namespace
 
+std::filesystem::path ProgramFolder() {
+    std::wstring program(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
+        if (length < program.size()) {
+            program.resize(length);
+            return std::filesystem::path(program).parent_path();
+        }
+        program.resize(program.size() * 2);
+    }
+}
+
 std::wstring Verbatim(const std::filesystem::path& path) {
     const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     std::wstring full(needed, L'\0');

@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <stdexcept>
 
 #include "DropJobRunner.h"
-#include "TextCodec.h"
+#include "RecordingDropView.h"
 
 namespace kestrove::test {
 namespace {
@@ -16,49 +14,28 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Records what a drop shows; boxes are answered at once unless holdBoxes is set.
-class FakeView final : public DropView {
+using FakeView = RecordingDropView;
+
+// Transforms each file at once: the fakes need no batches.
+class ImmediateBatch final : public FileBatch {
   public:
-    void BeginDrop(int index) override { Add("begin " + std::to_string(index)); }
-    void SetProgress(int width) override { Add("width " + std::to_string(width)); }
-    void EndDrop(int index) override { Add("end " + std::to_string(index)); }
-    void ReportFailure(const std::u16string& text, std::stop_token stop) override {
-        Add("failure " + Utf16ToUtf8(text));
-        Hold(stop);
+    explicit ImmediateBatch(std::function<FileOutcome(const fs::path&)> transform)
+        : m_transform(std::move(transform)) {}
+    bool Add(const fs::path& path, FileFinished finished) override {
+        return finished(m_transform(path));
     }
-    void AbandonDrop(int index, std::stop_token stop) override {
-        Add("abandon " + std::to_string(index));
-        Hold(stop);
-    }
-
-    bool WaitFor(std::size_t count) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, 10s, [&] { return m_events.size() >= count; });
-    }
-    std::vector<std::string> Events() {
-        std::lock_guard lock(m_mutex);
-        return m_events;
-    }
-
-    bool holdBoxes = false;
+    bool Pass(FileFinished finished) override { return finished(FileOutcome{}); }
+    bool Finish() override { return true; }
 
   private:
-    void Add(std::string event) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_events.push_back(std::move(event));
-        }
-        m_changed.notify_all();
-    }
-    void Hold(std::stop_token stop) {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, stop, [this] { return !holdBoxes; });
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable_any m_changed;
-    std::vector<std::string> m_events;
+    std::function<FileOutcome(const fs::path&)> m_transform;
 };
+
+void TransformAtOnce(DropWork& work, std::function<FileOutcome(const fs::path&)> transform) {
+    work.startBatch = [transform](Direction, std::int32_t, std::stop_token) {
+        return std::unique_ptr<FileBatch>(std::make_unique<ImmediateBatch>(transform));
+    };
+}
 
 // Every path is a folder holding the files listed for it, or a regular file.
 DropWork FakeWork(std::map<fs::path, std::vector<fs::path>> folders,
@@ -82,14 +59,13 @@ DropWork FakeWork(std::map<fs::path, std::vector<fs::path>> folders,
         }
         return WalkEnd::Completed;
     };
-    work.transform = [transformed](const fs::path& path, Direction, std::int32_t, std::stop_token,
-                                   FolderSyncBatch&) {
+    TransformAtOnce(work, [transformed](const fs::path& path) {
         if (path.filename() == "explodes") {
             throw std::runtime_error("out of memory");
         }
         transformed->push_back(path);
         return FileOutcome{};
-    };
+    });
     return work;
 }
 
@@ -133,6 +109,42 @@ TEST(DropJobRunner, UnexpectedErrorAbandonsTheDrop) {
     EXPECT_EQ(view.Events(),
               (std::vector<std::string>{"begin 1", "abandon 1", "begin 0", "end 0"}));
     EXPECT_EQ(transformed, (std::vector<fs::path>{"/d/a", "/d/next"}));
+}
+
+// Leftovers are dealt with before any file is written: those a walk met, after the walk; those
+// beside a dropped file, once per folder, before that file.
+TEST(DropJobRunner, LeftoversAreCleanedBeforeTheFilesAreWritten) {
+    FakeView view;
+    std::vector<fs::path> transformed;
+    std::vector<std::string> log;
+    DropWork work = FakeWork({{"/d/f", {"/d/f/a.txt", "/d/f/b.txt"}}}, &transformed);
+    work.walk = [walk = work.walk, &log](const fs::path& folder, std::vector<fs::path>& results,
+                                         const WalkObserver& observer) {
+        observer.onTemporary(folder / ".kestrove-abcdefghijkl.new");
+        observer.onTemporary(folder / "sub" / ".kestrove-abcdefghijkl.1.old");
+        log.push_back("walked " + folder.string());
+        return walk(folder, results, observer);
+    };
+    work.cleanLeftover = [&log](const fs::path& path) { log.push_back("clean " + path.string()); };
+    work.cleanLeftoversBeside = [&log](const fs::path& file) {
+        log.push_back("beside " + file.string());
+    };
+    TransformAtOnce(work, [&log](const fs::path& path) {
+        log.push_back("transform " + path.string());
+        return FileOutcome{};
+    });
+    DropJobRunner runner(view, work);
+    runner.Enqueue({0, {"/d/x.txt", "/d/f", "/d/y.txt", "/e/z.txt"}, 50});
+    ASSERT_TRUE(view.WaitFor(4));
+    runner.Stop();
+    EXPECT_EQ(view.Events(),
+              (std::vector<std::string>{"begin 0", "width 108", "width 217", "end 0"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"beside /d/x.txt", "transform /d/x.txt", "walked /d/f",
+                                             "clean /d/f/.kestrove-abcdefghijkl.new",
+                                             "clean /d/f/sub/.kestrove-abcdefghijkl.1.old",
+                                             "transform /d/f/a.txt", "transform /d/f/b.txt",
+                                             "transform /d/y.txt", "beside /e/z.txt",
+                                             "transform /e/z.txt"}));
 }
 
 TEST(DropJobRunner, EmptyFolderLeavesTheBarAndCompletes) {

@@ -45,20 +45,16 @@ TEST_F(DropTest, SecondDropWaitsForTheFirst) {
     Gate gate;
     std::vector<std::pair<fs::path, Direction>> calls;
     std::mutex mutex;
-    DropWork work = DropWork::FromCore();
-    work.transform = [&, real = work.transform](const fs::path& path, Direction direction,
-                                                std::int32_t key, std::stop_token stop,
-                                                FolderSyncBatch& syncs) {
-        {
-            std::lock_guard lock(mutex);
-            calls.emplace_back(path, direction);
-        }
-        if (direction == Direction::Encrypt) {
-            gate.Wait(stop);
-        }
-        return real(path, direction, key, stop, syncs);
-    };
-    Open(work);
+    Open(WithFileHook(DropWork::FromCore(),
+                      [&](const fs::path& path, Direction direction, std::stop_token stop) {
+                          {
+                              std::lock_guard lock(mutex);
+                              calls.emplace_back(path, direction);
+                          }
+                          if (direction == Direction::Encrypt) {
+                              gate.Wait(stop);
+                          }
+                      }));
     const fs::path first = MakeFile(dir.path() / "first.txt", 100);
     const fs::path second = MakeFile(dir.path() / "second.txt", 100);
     ASSERT_TRUE(Drop(0, {first}));
@@ -84,14 +80,8 @@ TEST_F(DropTest, SecondDropWaitsForTheFirst) {
 
 TEST_F(DropTest, QuitDuringAJobLeavesEveryFileWhole) {
     std::atomic<int> started{0};
-    DropWork work = DropWork::FromCore();
-    work.transform = [&, real = work.transform](const fs::path& path, Direction direction,
-                                                std::int32_t key, std::stop_token stop,
-                                                FolderSyncBatch& syncs) {
-        ++started;
-        return real(path, direction, key, stop, syncs);
-    };
-    Open(work);
+    Open(WithFileHook(DropWork::FromCore(),
+                      [&](const fs::path&, Direction, std::stop_token) { ++started; }));
     const fs::path folder = dir.path() / "big";
     fs::create_directory(folder);
     std::vector<fs::path> files;
@@ -100,7 +90,8 @@ TEST_F(DropTest, QuitDuringAJobLeavesEveryFileWhole) {
             MakeFile(folder / ("part" + std::to_string(i) + ".bin"), i == 1 ? (24u << 20) : 4096u));
     }
     ASSERT_TRUE(Drop(0, {folder}));
-    ASSERT_TRUE(WaitUntil([&] { return started.load() >= 2; }));
+    // The large second file goes on its own once the first is in place (its width shown).
+    ASSERT_TRUE(WaitUntil([&] { return started.load() >= 2 && widths.size() >= 2; }));
     QTest::mouseClick(window->findChild<QWidget*>(QStringLiteral("LabQuit")), Qt::LeftButton);
     EXPECT_EQ(ui.end.count, 1);
     EXPECT_FALSE(window->isVisible());

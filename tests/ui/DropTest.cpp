@@ -81,17 +81,10 @@ TEST_F(DropTest, LabelsAndPointersSwitchBetweenTheTargets) {
 TEST_F(DropTest, TwoFilesAndAFolderAreDoneInListOrder) {
     std::vector<fs::path> order;
     std::mutex mutex;
-    DropWork work = DropWork::FromCore();
-    work.transform = [&order, &mutex, real = work.transform](const fs::path& path, Direction d,
-                                                             std::int32_t key, std::stop_token stop,
-                                                             FolderSyncBatch& syncs) {
-        {
-            std::lock_guard lock(mutex);
-            order.push_back(path);
-        }
-        return real(path, d, key, stop, syncs);
-    };
-    Open(work);
+    Open(WithFileHook(DropWork::FromCore(), [&](const fs::path& path, Direction, std::stop_token) {
+        std::lock_guard lock(mutex);
+        order.push_back(path);
+    }));
     const fs::path first = MakeFile(dir.path() / "first.bin", 300);
     const fs::path folder = MakeFolder("inner", 3);
     const fs::path last = MakeFile(dir.path() / "last.bin", 70);

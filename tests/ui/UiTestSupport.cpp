@@ -38,6 +38,42 @@ std::optional<std::u16string> UiHarness::StoredValue() {
     return clsQvnReg(store).GetString(kDigestRoot, kDigestPath, kDigestValue);
 }
 
+namespace {
+
+class HookedBatch final : public FileBatch {
+  public:
+    HookedBatch(std::unique_ptr<FileBatch> real, FileHook hook, Direction direction,
+                std::stop_token stop)
+        : m_real(std::move(real)),
+          m_hook(std::move(hook)),
+          m_direction(direction),
+          m_stop(std::move(stop)) {}
+
+    bool Add(const std::filesystem::path& path, FileFinished finished) override {
+        m_hook(path, m_direction, m_stop);
+        return m_real->Add(path, std::move(finished));
+    }
+    bool Pass(FileFinished finished) override { return m_real->Pass(std::move(finished)); }
+    bool Finish() override { return m_real->Finish(); }
+
+  private:
+    std::unique_ptr<FileBatch> m_real;
+    FileHook m_hook;
+    Direction m_direction;
+    std::stop_token m_stop;
+};
+
+}  // namespace
+
+DropWork WithFileHook(DropWork work, FileHook hook) {
+    work.startBatch = [start = work.startBatch, hook = std::move(hook)](
+                          Direction direction, std::int32_t key, std::stop_token stop) {
+        return std::unique_ptr<FileBatch>(
+            std::make_unique<HookedBatch>(start(direction, key, stop), hook, direction, stop));
+    };
+    return work;
+}
+
 TempFolder::TempFolder() {
     std::random_device seed;
     const auto base = std::filesystem::temp_directory_path();

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QUrl>
 
+#include "DropJobRunner.h"
 #include "MemoryRegistryStore.h"
 #include "RunState.h"
 #include "UiServices.h"
@@ -108,6 +109,11 @@ bool DragAndDrop(QWidget* widget, const QByteArray& uriList,
                  Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction);
 bool DragAndDrop(QWidget* widget, const QList<QUrl>& urls,
                  Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction);
+
+// The real work of a drop, with hook called on the worker for every file given to the drop's run
+// of files, just before it is given.
+using FileHook = std::function<void(const std::filesystem::path&, Direction, std::stop_token)>;
+[[nodiscard]] DropWork WithFileHook(DropWork work, FileHook hook);
 
 // Processes events until done() holds; false after the time limit.
 [[nodiscard]] bool WaitUntil(const std::function<bool()>& done, int milliseconds = 20000);

@@ -1,0 +1,9 @@
+// The folder mode in a build without the windows (KESTROVE_GUI=OFF), which has no drop worker.
+#include <cstdio>
+
+#include "FolderBench.h"
+
+int RunFolderBench(const std::filesystem::path&, int, int) {
+    std::fprintf(stderr, "the folder mode needs a build with the windows (KESTROVE_GUI=ON)\n");
+    return 2;
+}

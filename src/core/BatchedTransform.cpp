@@ -1,0 +1,311 @@
+#include "BatchedTransform.h"
+
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "FileTransformDetail.h"
+#include "PlatformFile.h"
+
+namespace kestrove {
+
+namespace {
+
+using platform::IoStatus;
+
+// Runs work(i) for every i below count on up to `threads` threads at once. Flushes in flight
+// together let the file system write them out and commit them together, where one after another
+// each waits for a commit of its own.
+void RunTogether(std::size_t count, unsigned threads,
+                 const std::function<void(std::size_t)>& work) {
+    if (count == 0) {
+        return;
+    }
+    std::atomic<std::size_t> next{0};
+    auto drain = [&] {
+        for (std::size_t i = next++; i < count; i = next++) {
+            work(i);
+        }
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t wanted = std::min<std::size_t>(count, std::max(threads, 1u)) - 1;
+    for (std::size_t t = 0; t < wanted; ++t) {
+        try {
+            helpers.emplace_back(drain);
+        } catch (const std::system_error&) {
+            break;  // fewer helpers: the same work, less at once
+        }
+    }
+    drain();
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+}
+
+// One file of a batch: staged, or with its fate already known.
+struct Entry {
+    std::optional<detail::StagedFile> staged;
+    FileOutcome outcome;
+    FileFinished finished;
+};
+
+}  // namespace
+
+struct BatchedTransform::State {
+    State(Direction direction, std::int32_t key, std::stop_token stop,
+          const detail::BatchSettings& settings)
+        : direction(direction), key(key), stop(std::move(stop)), settings(settings) {}
+
+    Direction direction;
+    std::int32_t key;
+    std::stop_token stop;
+    detail::BatchSettings settings;
+    std::vector<Entry> pending;
+    std::uint64_t pendingBytes = 0;
+    bool ended = false;
+    // The files the last batch replaced, closed (and so freed) on a thread of their own while
+    // the next batch is written; at most one batch's worth at a time.
+    std::thread releaser;
+
+    ~State() { WaitForRelease(); }
+    void WaitForRelease() {
+        if (releaser.joinable()) {
+            releaser.join();
+        }
+    }
+    void Release(std::vector<platform::NativeFile> replaced);
+
+    bool Queue(Entry entry);
+    bool Commit();
+    void Flush(std::vector<IoStatus>& results);
+    FileOutcome Place(Entry& entry, const IoStatus& flushed, platform::NativeFile& replaced);
+    void SyncFolders(const std::vector<std::filesystem::path>& folders) const;
+    bool Tell(const FileFinished& finished, const FileOutcome& outcome);
+    bool End() {
+        ended = true;
+        pending.clear();  // what is staged and not in place goes, unrenamed
+        pendingBytes = 0;
+        return false;
+    }
+};
+
+bool BatchedTransform::State::Queue(Entry entry) {
+    const std::uint64_t size = entry.staged ? entry.staged->size : 0;
+    // A batch never holds more than the limits: the batch so far goes first when this file
+    // would take it past them.
+    if (!pending.empty() && pendingBytes + size > settings.limits.bytes && !Commit()) {
+        return false;
+    }
+    pendingBytes += size;
+    pending.push_back(std::move(entry));
+    if (pending.size() >= settings.limits.files || pendingBytes >= settings.limits.bytes) {
+        return Commit();
+    }
+    return true;
+}
+
+bool BatchedTransform::State::Commit() {
+    if (ended) {
+        return false;
+    }
+    if (pending.empty()) {
+        return true;
+    }
+    if (settings.onCommit) {
+        settings.onCommit(pending.size(), pendingBytes);
+    }
+    std::vector<IoStatus> flushed;
+    Flush(flushed);
+    std::vector<std::filesystem::path> folders;
+    std::vector<platform::NativeFile> replaced;
+    replaced.reserve(pending.size());
+    WaitForRelease();
+    bool goOn = true;
+    for (std::size_t i = 0; i < pending.size() && goOn; ++i) {
+        Entry& entry = pending[i];
+        if (stop.stop_requested()) {
+            goOn = false;
+            break;
+        }
+        replaced.emplace_back();
+        const FileOutcome outcome = Place(entry, flushed[i], replaced.back());
+        if (outcome.kind == FileOutcome::Kind::Stopped) {
+            goOn = false;
+            break;
+        }
+        if (entry.staged && outcome.ok()) {
+            std::filesystem::path folder = entry.staged->realPath.parent_path();
+            if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+                folders.push_back(std::move(folder));
+            }
+        }
+        goOn = Tell(entry.finished, outcome);
+    }
+    // The renames that happened are made durable, also when the run ends here.
+    SyncFolders(folders);
+    Release(std::move(replaced));
+    pending.clear();
+    pendingBytes = 0;
+    return goOn ? true : End();
+}
+
+void BatchedTransform::State::Flush(std::vector<IoStatus>& results) {
+    std::vector<platform::NativeFile*> files;
+    std::vector<std::size_t> at;
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        if (pending[i].staged) {
+            files.push_back(&pending[i].staged->temp.file);
+            at.push_back(i);
+        }
+    }
+    std::vector<IoStatus> fileResults(files.size());
+    if (settings.flush) {
+        settings.flush(files, fileResults);
+    } else {
+        RunTogether(files.size(), settings.flushThreads,
+                    [&](std::size_t i) { fileResults[i] = files[i]->Sync(); });
+    }
+    results.assign(pending.size(), std::nullopt);
+    for (std::size_t i = 0; i < at.size(); ++i) {
+        results[at[i]] = std::move(fileResults[i]);
+    }
+}
+
+void BatchedTransform::State::Release(std::vector<platform::NativeFile> replaced) {
+    try {
+        releaser = std::thread([files = std::move(replaced)]() mutable { files.clear(); });
+    } catch (const std::system_error&) {
+        // No thread: the files were closed here, as the thread's work went with it.
+    }
+}
+
+FileOutcome BatchedTransform::State::Place(Entry& entry, const IoStatus& flushed,
+                                           platform::NativeFile& replaced) {
+    if (!entry.staged) {
+        return entry.outcome;
+    }
+    detail::StagedFile& staged = *entry.staged;
+    if (flushed) {
+        staged.Discard();
+        return FileOutcome{FileOutcome::Kind::Failed,
+                           FileFailure{staged.path, flushed->description}};
+    }
+    std::function<IoStatus()> beforeReplace;
+    if (settings.beforePlace) {
+        beforeReplace = [this, &staged] { return settings.beforePlace(staged.path); };
+    }
+    return detail::PlaceStaged(staged, stop, beforeReplace, &replaced);
+}
+
+void BatchedTransform::State::SyncFolders(const std::vector<std::filesystem::path>& folders) const {
+    RunTogether(folders.size(), settings.flushThreads, [&](std::size_t i) {
+        // SyncFolderOf syncs the folder that holds the path it is given.
+        platform::SyncFolderOf(folders[i] / ".");
+    });
+}
+
+bool BatchedTransform::State::Tell(const FileFinished& finished, const FileOutcome& outcome) {
+    return finished(outcome) && !stop.stop_requested();
+}
+
+namespace {
+
+detail::BatchSettings WithLimits(const BatchLimits& limits) {
+    detail::BatchSettings settings;
+    settings.limits = limits;
+    return settings;
+}
+
+}  // namespace
+
+BatchedTransform::BatchedTransform(Direction direction, std::int32_t cipherKey,
+                                   std::stop_token stop, BatchLimits limits)
+    : BatchedTransform(direction, cipherKey, std::move(stop), WithLimits(limits)) {}
+
+BatchedTransform::BatchedTransform(Direction direction, std::int32_t cipherKey,
+                                   std::stop_token stop, const detail::BatchSettings& settings)
+    : m_state(std::make_unique<State>(direction, cipherKey, std::move(stop), settings)) {
+    // A batch holds two files open per file, its temporary file and the file it replaces, and
+    // must leave room for the rest of the program.
+    constexpr std::size_t kKeptFree = 64;
+    const std::size_t allowed = platform::OpenFilesAllowed();
+    const std::size_t most = allowed > 2 * kKeptFree ? (allowed - kKeptFree) / 2 : 1;
+    std::size_t& files = m_state->settings.limits.files;
+    files = std::clamp<std::size_t>(files, 1, most);
+}
+
+BatchedTransform::~BatchedTransform() = default;
+
+bool BatchedTransform::Add(const std::filesystem::path& path, FileFinished finished) {
+    State& state = *m_state;
+    if (state.ended || state.stop.stop_requested()) {
+        return state.End();
+    }
+    Entry entry{detail::StagedFile(), {}, std::move(finished)};
+    switch (detail::StageFile(path, state.direction, state.key, state.stop,
+                              state.settings.transform, state.settings.limits.aloneFrom,
+                              *entry.staged, entry.outcome)) {
+        case detail::StageEnd::Staged:
+            return state.Queue(std::move(entry));
+        case detail::StageEnd::Finished:
+            if (entry.outcome.kind == FileOutcome::Kind::Stopped) {
+                return state.End();
+            }
+            entry.staged.reset();
+            return state.Queue(std::move(entry));
+        case detail::StageEnd::Alone:
+            break;
+    }
+    entry.staged.reset();
+    // Its new content must not overtake the files before it.
+    if (!state.Commit()) {
+        return false;
+    }
+    const FileOutcome outcome = detail::TransformFileWith(path, state.direction, state.key,
+                                                          state.stop, state.settings.transform);
+    if (outcome.kind == FileOutcome::Kind::Stopped || !state.Tell(entry.finished, outcome)) {
+        return state.End();
+    }
+    return true;
+}
+
+bool BatchedTransform::Pass(FileFinished finished) {
+    if (m_state->ended) {
+        return false;
+    }
+    return m_state->Queue(Entry{std::nullopt, FileOutcome{}, std::move(finished)});
+}
+
+bool BatchedTransform::Finish() {
+    return m_state->Commit();
+}
+
+OneByOneTransform::OneByOneTransform(Direction direction, std::int32_t cipherKey,
+                                     std::stop_token stop)
+    : m_direction(direction), m_key(cipherKey), m_stop(std::move(stop)) {}
+
+bool OneByOneTransform::Add(const std::filesystem::path& path, FileFinished finished) {
+    if (m_ended) {
+        return false;
+    }
+    const FileOutcome outcome = TransformFile(path, m_direction, m_key, m_stop, &m_folderSyncs);
+    m_ended =
+        outcome.kind == FileOutcome::Kind::Stopped || !finished(outcome) || m_stop.stop_requested();
+    return !m_ended;
+}
+
+bool OneByOneTransform::Pass(FileFinished finished) {
+    m_ended = m_ended || !finished(FileOutcome{}) || m_stop.stop_requested();
+    return !m_ended;
+}
+
+bool OneByOneTransform::Finish() {
+    m_folderSyncs.Flush();
+    return !m_ended;
+}
+
+}  // namespace kestrove

@@ -1,0 +1,155 @@
+// Crash leftovers of real, killed processes, cleaned by the next run over their folder; the same
+// cases on every platform.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "FileTransform.h"
+#include "Leftovers.h"
+#include "PathInfo.h"
+#include "StalledTransform.h"
+#include "TemporaryName.h"
+#include "TestPlatform.h"
+#include "TransformTestSupport.h"
+
+namespace kestrove {
+namespace {
+
+namespace fs = std::filesystem;
+using detail::WriteStage;
+using testing::Bytes;
+using testing::FolderNames;
+using testing::kStalledKey;
+using testing::MakeReadOnly;
+using testing::OurTemporaryNames;
+using testing::RandomBytes;
+using testing::ReadBytes;
+using testing::ReferenceEncrypt;
+using testing::ScratchFolder;
+using testing::StalledTransform;
+using testing::WriteBytes;
+
+constexpr std::size_t kBlock = 4096;
+
+TEST(Leftovers, KilledTransformsLeaveLeftoversThatTheNextRunRemoves) {
+    ScratchFolder folder;
+    std::vector<Bytes> plain;
+    for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
+        plain.push_back(RandomBytes(8 * kBlock, static_cast<std::uint32_t>(plain.size() + 1)));
+        WriteBytes(folder / name, plain.back());
+        StalledTransform(folder / name, WriteStage::NewContent, 4 * kBlock, kBlock).Kill();
+    }
+    ASSERT_EQ(OurTemporaryNames(folder.path()).size(), 3u);
+    // Names that only look like ours.
+    WriteBytes(folder / "notes.new", Bytes{1});
+    WriteBytes(folder / ".kestrove-short.new", Bytes{2});
+    fs::create_directory(folder / ".kestrove-abcdefghijkl.new");
+
+    CleanLeftoversBeside(folder / "b.bin");
+
+    EXPECT_EQ(FolderNames(folder.path()),
+              (std::vector<std::string>{".kestrove-abcdefghijkl.new", ".kestrove-short.new",
+                                        "a.bin", "b.bin", "c.bin", "notes.new"}));
+    EXPECT_EQ(ReadBytes(folder / "a.bin"), plain[0]);
+    EXPECT_EQ(ReadBytes(folder / "b.bin"), plain[1]);
+    EXPECT_EQ(ReadBytes(folder / "c.bin"), plain[2]);
+    EXPECT_EQ(ReadBytes(folder / "notes.new"), Bytes{1});
+}
+
+TEST(Leftovers, TemporaryOfALiveTransformIsLeftAloneUntilItsProcessDies) {
+    ScratchFolder folder;
+    const fs::path file = folder / "data.bin";
+    const Bytes plain = RandomBytes(6 * kBlock, 9);
+    WriteBytes(file, plain);
+    StalledTransform running(file, WriteStage::NewContent, 2 * kBlock, kBlock);
+    const std::vector<std::string> held = OurTemporaryNames(folder.path());
+    ASSERT_EQ(held.size(), 1u);
+
+    EXPECT_EQ(CleanLeftover(folder / held.front()), LeftoverFate::InUse);
+    CleanLeftoversBeside(file);
+    EXPECT_EQ(OurTemporaryNames(folder.path()), held);
+
+    running.Kill();
+    EXPECT_EQ(CleanLeftover(folder / held.front()), LeftoverFate::Removed);
+    EXPECT_EQ(FolderNames(folder.path()), std::vector<std::string>{"data.bin"});
+    EXPECT_EQ(ReadBytes(file), plain);
+}
+
+TEST(Leftovers, EarlierVersionsTemporariesAreKept) {
+    ScratchFolder folder;
+    const fs::path unmarked = folder / ".kestrove-abcdefghijkl.tmp";
+    WriteBytes(unmarked, Bytes{7, 8, 9});
+    EXPECT_EQ(CleanLeftover(unmarked), LeftoverFate::Kept);
+    CleanLeftoversBeside(unmarked);
+    EXPECT_EQ(ReadBytes(unmarked), (Bytes{7, 8, 9}));
+}
+
+// A file with three names, whose in-place rewrite was killed half-way: its backup is the only
+// whole copy of the old content.
+class KilledInPlaceRewrite : public testing::ThreeNamedFile {
+  protected:
+    void SetUp() override {
+        ThreeNamedFile::SetUp();
+        StalledTransform(m_first, WriteStage::InPlace, 5 * kBlock, kBlock).Kill();
+        const std::vector<std::string> names = OurTemporaryNames(m_folder.path());
+        ASSERT_EQ(names.size(), 1u);
+        ASSERT_EQ(ParseTemporaryName(names.front()).kind, TemporaryKind::Backup);
+        m_backup = m_folder / names.front();
+        ASSERT_EQ(ReadBytes(m_backup), m_plain);
+        ASSERT_NE(ReadBytes(m_first), m_plain);
+    }
+
+    void ExpectBackupKept() {
+        EXPECT_EQ(OurTemporaryNames(m_folder.path()),
+                  std::vector<std::string>{m_backup.filename().string()});
+        EXPECT_EQ(ReadBytes(m_backup), m_plain);
+    }
+
+    fs::path m_backup;
+};
+
+TEST_F(KilledInPlaceRewrite, NextRunPutsTheOldContentBack) {
+    EXPECT_EQ(CleanLeftover(m_backup), LeftoverFate::Restored);
+    EXPECT_EQ(ReadBytes(m_first), m_plain);
+    EXPECT_EQ(ReadBytes(m_second), m_plain);
+    EXPECT_EQ(ReadBytes(m_third), m_plain);
+    // Still one file under three names (std::filesystem's link count says 1 on Windows).
+    EXPECT_EQ(IdentifyFile(m_first), IdentifyFile(m_second));
+    EXPECT_EQ(IdentifyFile(m_first), IdentifyFile(m_third));
+    EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());
+    // And the file can be transformed again, whole.
+    ASSERT_TRUE(EncryptFile(m_third, kStalledKey).ok());
+    EXPECT_EQ(ReadBytes(m_first), ReferenceEncrypt(m_plain, kStalledKey));
+}
+
+TEST_F(KilledInPlaceRewrite, BackupIsKeptWhenItsFileChangedLength) {
+    {
+        std::ofstream grow(m_second, std::ios::binary | std::ios::app);
+        grow.put('x');
+    }
+    const Bytes changed = ReadBytes(m_first);
+    EXPECT_EQ(CleanLeftover(m_backup), LeftoverFate::Kept);
+    CleanLeftoversBeside(m_first);
+    ExpectBackupKept();
+    EXPECT_EQ(ReadBytes(m_first), changed);
+}
+
+TEST_F(KilledInPlaceRewrite, BackupIsKeptWhenItsFileIsNoLongerInItsFolder) {
+    const Bytes half = ReadBytes(m_third);
+    fs::remove(m_first);
+    fs::remove(m_second);
+    EXPECT_EQ(CleanLeftover(m_backup), LeftoverFate::Kept);
+    ExpectBackupKept();
+    EXPECT_EQ(ReadBytes(m_third), half);
+}
+
+TEST_F(KilledInPlaceRewrite, BackupIsKeptWhenItsFileIsNowReadOnly) {
+    const Bytes half = ReadBytes(m_first);
+    MakeReadOnly(m_first);
+    EXPECT_EQ(CleanLeftover(m_backup), LeftoverFate::Kept);
+    ExpectBackupKept();
+    EXPECT_EQ(ReadBytes(m_first), half);
+}
+
+}  // namespace
+}  // namespace kestrove
