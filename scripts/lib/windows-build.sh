@@ -10,7 +10,7 @@ WINDOWS_BUILD=$WINDOWS_BUILDS/kestrove
 # windows_build [TARGET...]: GoogleTest (once per version) and Qt (once per machine) for
 # MinGW-w64, then configures and builds the given targets (default: all of them).
 windows_build() {
-    ensure_packages "${WINDOWS_PACKAGES[@]}" googletest
+    ensure_packages "${WINDOWS_PACKAGES[@]}" googletest fonts-wqy-zenhei
     local toolchain=$KESTROVE_ROOT/cmake/mingw-w64-x86_64.cmake
     local deps=$WINDOWS_BUILDS/deps qt
     # Lean on purpose: CI has two cores for everything.
@@ -32,8 +32,10 @@ windows_build() {
     qt=$("$KESTROVE_ROOT/scripts/lib/qt-mingw") || die "no Qt for MinGW-w64"
 
     say "Windows: the program, its libraries and their tests, cross-compiled with MinGW-w64"
-    # Qt's tools (moc, rcc) are the machine's own of the same version.
+    # Qt's tools (moc, rcc) are the machine's own of the same version. A release build: the
+    # download is made from it, and debugging information would only slow the links down.
     cmake -S "$KESTROVE_ROOT" -B "$WINDOWS_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        -DCMAKE_BUILD_TYPE=Release \
         -DKESTROVE_WINDOWS_DEPS="$deps;$qt" -DQT_HOST_PATH=/usr \
         -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
         -DKESTROVE_GUI=ON -DKESTROVE_BENCH=OFF -DKESTROVE_WERROR=ON >/dev/null
