@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 #include <QTest>
 
@@ -56,7 +57,7 @@ TEST_F(DropTest, SecondDropWaitsForTheFirst) {
         if (direction == Direction::Encrypt) {
             gate.Wait(stop);
         }
-        return real(path, direction, key, stop, syncs);
+        return real(path, direction, key, std::move(stop), syncs);
     };
     Open(work);
     const fs::path first = MakeFile(dir.path() / "first.txt", 100);
