@@ -6,6 +6,7 @@
 #endif
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 
 #include <QApplication>
@@ -178,8 +179,22 @@ TEST_F(DropTest, EachRealFileOnceAndOddEntriesReported) {
     Open();
     const fs::path file = MakeFile(dir.path() / "real.txt", 500);
     const fs::path link = dir.path() / "link.txt";
+    std::vector<fs::path> dropped = {file};
+#ifdef _WIN32
+    // Windows makes symbolic links only with a privilege or in developer mode, and Wine not at
+    // all ("Function not implemented"): then the hard link and the folder are the other ways in.
+    std::error_code linkError;
+    fs::create_symlink(file, link, linkError);
+    if (linkError) {
+        std::printf("no symbolic link here (%s); checked without it\n",
+                    linkError.message().c_str());
+    } else {
+        dropped.push_back(link);
+    }
+#else
     fs::create_symlink(file, link);
-    std::vector<fs::path> dropped = {file, link};
+    dropped.push_back(link);
+#endif
 #ifndef _WIN32
     const fs::path fifo = dir.path() / "pipe.fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
