@@ -55,6 +55,11 @@ void DropJobRunner::Enqueue(DropJob job) {
 
 void DropJobRunner::Stop() {
     m_worker.request_stop();
+    {
+        // Taken so that the worker is either before its look at the stop or already waiting.
+        std::lock_guard lock(m_mutex);
+    }
+    m_wake.notify_all();
     if (m_worker.joinable()) {
         m_worker.join();
     }
@@ -67,7 +72,9 @@ void DropJobRunner::WorkerLoop(std::stop_token stop) {
         DropJob job;
         {
             std::unique_lock lock(m_mutex);
-            if (!m_wake.wait(lock, stop, [this] { return !m_queue.empty(); })) {
+            // Stop() wakes this wait itself: no stop_callback (see StopWait.h).
+            m_wake.wait(lock, [this, &stop] { return !m_queue.empty() || stop.stop_requested(); });
+            if (stop.stop_requested()) {
                 return;
             }
             job = std::move(m_queue.front());

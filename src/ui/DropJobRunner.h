@@ -106,7 +106,7 @@ class DropJobRunner {
     DropView& m_view;
     DropWork m_work;
     std::mutex m_mutex;
-    std::condition_variable_any m_wake;
+    std::condition_variable m_wake;
     std::deque<DropJob> m_queue;
     std::jthread m_worker;  // last, so that it starts after everything above exists
 };

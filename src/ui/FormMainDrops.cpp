@@ -12,6 +12,7 @@
 #include "FormMainDropView.h"
 #include "ImageTarget.h"
 #include "RunState.h"
+#include "StopWait.h"
 #include "UiServices.h"
 
 namespace kestrove {
@@ -39,7 +40,7 @@ void RunOnWindowAndWait(QObject* window, std::function<void()> task, std::stop_t
         },
         Qt::QueuedConnection);
     std::unique_lock lock(done->mutex);
-    done->changed.wait(lock, stop, [&done] { return done->done; });
+    WaitUnlessStopped(done->changed, lock, stop, [&done] { return done->done; });
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "DropFixture.h"
+#include "StopWait.h"
 
 namespace kestrove::test {
 namespace {
@@ -21,7 +22,7 @@ class Gate {
         std::unique_lock lock(m_mutex);
         m_entered = true;
         m_changed.notify_all();
-        m_changed.wait(lock, stop, [this] { return m_open; });
+        WaitUnlessStopped(m_changed, lock, stop, [this] { return m_open; });
     }
     void Open() {
         {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DropJobRunner.h"
+#include "StopWait.h"
 #include "TextCodec.h"
 
 namespace kestrove::test {
@@ -61,7 +62,7 @@ class RecordingDropView final : public DropView {
     }
     void Hold(std::stop_token stop) {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, stop, [this] { return !holdBoxes; });
+        WaitUnlessStopped(m_changed, lock, stop, [this] { return !holdBoxes; });
     }
 
     std::mutex m_mutex;
