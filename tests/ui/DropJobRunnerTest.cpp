@@ -122,15 +122,15 @@ TEST(DropJobRunner, LeftoversAreCleanedBeforeTheFilesAreWritten) {
                                          const WalkObserver& observer) {
         observer.onTemporary(folder / ".kestrove-abcdefghijkl.new");
         observer.onTemporary(folder / "sub" / ".kestrove-abcdefghijkl.1.old");
-        log.push_back("walked " + folder.string());
+        log.push_back("walked " + folder.generic_string());
         return walk(folder, results, observer);
     };
-    work.cleanLeftover = [&log](const fs::path& path) { log.push_back("clean " + path.string()); };
+    work.cleanLeftover = [&log](const fs::path& path) { log.push_back("clean " + path.generic_string()); };
     work.cleanLeftoversBeside = [&log](const fs::path& file) {
-        log.push_back("beside " + file.string());
+        log.push_back("beside " + file.generic_string());
     };
     TransformAtOnce(work, [&log](const fs::path& path) {
-        log.push_back("transform " + path.string());
+        log.push_back("transform " + path.generic_string());
         return FileOutcome{};
     });
     DropJobRunner runner(view, work);
