@@ -125,7 +125,9 @@ TEST(DropJobRunner, LeftoversAreCleanedBeforeTheFilesAreWritten) {
         log.push_back("walked " + folder.generic_string());
         return walk(folder, results, observer);
     };
-    work.cleanLeftover = [&log](const fs::path& path) { log.push_back("clean " + path.generic_string()); };
+    work.cleanLeftover = [&log](const fs::path& path) {
+        log.push_back("clean " + path.generic_string());
+    };
     work.cleanLeftoversBeside = [&log](const fs::path& file) {
         log.push_back("beside " + file.generic_string());
     };
