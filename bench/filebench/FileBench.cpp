@@ -1,7 +1,8 @@
 // kestrove-filebench: times the whole-file transform on real files.
 //
 //   kestrove-filebench encrypt FILE KEY         transform FILE in place, print the seconds taken
-//   kestrove-filebench decrypt FILE KEY         (crash leftovers beside FILE are dealt with first)
+//   kestrove-filebench decrypt FILE KEY         (crash leftovers beside FILE are dealt with first,
+//                                               as the program does)
 //   kestrove-filebench compare FILE KEY [RUNS]  a plain copy of FILE with fsync (like
 //                                               dd bs=4M conv=fsync) against our encryption of
 //                                               a copy of FILE, interleaved, best of RUNS each
@@ -32,7 +33,6 @@
 
 #include "FileTransform.h"
 #include "FolderBench.h"
-#include "Leftovers.h"
 #include "TextCodec.h"
 
 namespace {
@@ -104,8 +104,6 @@ bool Transformed(const kestrove::FileOutcome& outcome) {
 }
 
 int RunTransform(kestrove::Direction direction, const fs::path& file, int key) {
-    // As the program does before it transforms a dropped file.
-    kestrove::CleanLeftoversBeside(file);
     const Clock::time_point start = Clock::now();
     if (!Transformed(kestrove::TransformFile(file, direction, key))) {
         return 1;

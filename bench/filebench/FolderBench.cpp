@@ -164,7 +164,7 @@ double TimeUnflushed(const fs::path& root, Direction direction, int key) {
     std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
     for (const fs::path& file : files) {
         const int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        const fs::path temp = file.parent_path() / kestrove::MakeTemporaryName();
+        const fs::path temp = file.parent_path() / kestrove::MakeTemporaryName(kestrove::platform::CurrentProcess());
         const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         bool ok = in >= 0 && out >= 0;
         std::uint64_t done = 0;

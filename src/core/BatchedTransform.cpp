@@ -53,17 +53,28 @@ struct Entry {
     FileFinished finished;
 };
 
+// A file of a batch whose new content is in place (or that had nothing to do), not yet told.
+struct Placed {
+    const FileFinished* finished = nullptr;
+    FileOutcome outcome;
+    std::filesystem::path path;                   // as given, for messages
+    std::optional<std::filesystem::path> folder;  // to sync before it is told, if renamed there
+};
+
 }  // namespace
 
 struct BatchedTransform::State {
     State(Direction direction, std::int32_t key, std::stop_token stop,
           const detail::BatchSettings& settings)
-        : direction(direction), key(key), stop(std::move(stop)), settings(settings) {}
+        : direction(direction), key(key), stop(std::move(stop)), settings(settings) {
+        this->settings.transform.leftovers = &leftovers;
+    }
 
     Direction direction;
     std::int32_t key;
     std::stop_token stop;
     detail::BatchSettings settings;
+    LeftoverGuard leftovers;
     std::vector<Entry> pending;
     std::uint64_t pendingBytes = 0;
     bool ended = false;
@@ -83,7 +94,7 @@ struct BatchedTransform::State {
     bool Commit();
     void Flush(std::vector<IoStatus>& results);
     FileOutcome Place(Entry& entry, const IoStatus& flushed, platform::NativeFile& replaced);
-    void SyncFolders(const std::vector<std::filesystem::path>& folders) const;
+    bool TellPlaced(std::vector<Placed>& placed);
     bool Tell(const FileFinished& finished, const FileOutcome& outcome);
     bool End() {
         ended = true;
@@ -108,6 +119,9 @@ bool BatchedTransform::State::Queue(Entry entry) {
     return true;
 }
 
+// The files are renamed in order. A file's success is told once its folder is synced, which
+// happens for all files renamed so far before any failure is told and at the end: so a failure of
+// file i is told before any later file takes its new content, and Done always means durable.
 bool BatchedTransform::State::Commit() {
     if (ended) {
         return false;
@@ -120,33 +134,36 @@ bool BatchedTransform::State::Commit() {
     }
     std::vector<IoStatus> flushed;
     Flush(flushed);
-    std::vector<std::filesystem::path> folders;
+    std::vector<Placed> placed;
     std::vector<platform::NativeFile> replaced;
     replaced.reserve(pending.size());
     WaitForRelease();
     bool goOn = true;
     for (std::size_t i = 0; i < pending.size() && goOn; ++i) {
-        Entry& entry = pending[i];
         if (stop.stop_requested()) {
             goOn = false;
             break;
         }
+        Entry& entry = pending[i];
         replaced.emplace_back();
-        const FileOutcome outcome = Place(entry, flushed[i], replaced.back());
+        FileOutcome outcome = Place(entry, flushed[i], replaced.back());
         if (outcome.kind == FileOutcome::Kind::Stopped) {
             goOn = false;
             break;
         }
-        if (entry.staged && outcome.ok()) {
-            std::filesystem::path folder = entry.staged->realPath.parent_path();
-            if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
-                folders.push_back(std::move(folder));
+        if (outcome.ok()) {
+            Placed done{&entry.finished, std::move(outcome), {}, std::nullopt};
+            if (entry.staged) {
+                done.path = entry.staged->path;
+                done.folder = entry.staged->realPath.parent_path();
             }
+            placed.push_back(std::move(done));
+            continue;
         }
-        goOn = Tell(entry.finished, outcome);
+        goOn = TellPlaced(placed) && Tell(entry.finished, outcome);
     }
-    // The renames that happened are made durable, also when the run ends here.
-    SyncFolders(folders);
+    // The renames that happened are made durable and told, also when the run ends here.
+    goOn = TellPlaced(placed) && goOn;
     Release(std::move(replaced));
     pending.clear();
     pendingBytes = 0;
@@ -201,11 +218,35 @@ FileOutcome BatchedTransform::State::Place(Entry& entry, const IoStatus& flushed
     return detail::PlaceStaged(staged, stop, beforeReplace, &replaced);
 }
 
-void BatchedTransform::State::SyncFolders(const std::vector<std::filesystem::path>& folders) const {
+// Syncs the folders of the files placed so far, together, then tells each file in order: Done,
+// or the failure to make its folder durable, its new content already in place.
+bool BatchedTransform::State::TellPlaced(std::vector<Placed>& placed) {
+    std::vector<std::filesystem::path> folders;
+    for (const Placed& file : placed) {
+        if (file.folder &&
+            std::find(folders.begin(), folders.end(), *file.folder) == folders.end()) {
+            folders.push_back(*file.folder);
+        }
+    }
+    std::vector<IoStatus> synced(folders.size());
     RunTogether(folders.size(), settings.flushThreads, [&](std::size_t i) {
         // SyncFolderOf syncs the folder that holds the path it is given.
-        platform::SyncFolderOf(folders[i] / ".");
+        synced[i] = platform::SyncFolderOf(folders[i] / ".");
     });
+    bool goOn = true;
+    for (Placed& file : placed) {
+        if (file.folder) {
+            const auto at = std::find(folders.begin(), folders.end(), *file.folder);
+            if (const IoStatus& failure = synced[static_cast<std::size_t>(at - folders.begin())]) {
+                file.outcome = FileOutcome{FileOutcome::Kind::Failed,
+                                           FileFailure{file.path, failure->description}, true};
+            }
+        }
+        // Once the run has ended the rest are still in place, but nobody is told any more.
+        goOn = goOn && Tell(*file.finished, file.outcome);
+    }
+    placed.clear();
+    return goOn;
 }
 
 bool BatchedTransform::State::Tell(const FileFinished& finished, const FileOutcome& outcome) {
@@ -284,6 +325,10 @@ bool BatchedTransform::Finish() {
     return m_state->Commit();
 }
 
+void BatchedTransform::SettleLeftoversOf(const std::filesystem::path& temporary) {
+    m_state->leftovers.SettleFolderOf(temporary);
+}
+
 OneByOneTransform::OneByOneTransform(Direction direction, std::int32_t cipherKey,
                                      std::stop_token stop)
     : m_direction(direction), m_key(cipherKey), m_stop(std::move(stop)) {}
@@ -292,7 +337,11 @@ bool OneByOneTransform::Add(const std::filesystem::path& path, FileFinished fini
     if (m_ended) {
         return false;
     }
-    const FileOutcome outcome = TransformFile(path, m_direction, m_key, m_stop, &m_folderSyncs);
+    detail::TransformSettings settings;
+    settings.folderSyncs = &m_folderSyncs;
+    settings.leftovers = &m_leftovers;
+    const FileOutcome outcome =
+        detail::TransformFileWith(path, m_direction, m_key, m_stop, settings);
     m_ended =
         outcome.kind == FileOutcome::Kind::Stopped || !finished(outcome) || m_stop.stop_requested();
     return !m_ended;
@@ -306,6 +355,10 @@ bool OneByOneTransform::Pass(FileFinished finished) {
 bool OneByOneTransform::Finish() {
     m_folderSyncs.Flush();
     return !m_ended;
+}
+
+void OneByOneTransform::SettleLeftoversOf(const std::filesystem::path& temporary) {
+    m_leftovers.SettleFolderOf(temporary);
 }
 
 }  // namespace kestrove

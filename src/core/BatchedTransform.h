@@ -7,6 +7,7 @@
 #include <stop_token>
 
 #include "FileTransform.h"
+#include "Leftovers.h"
 
 namespace kestrove {
 
@@ -25,6 +26,10 @@ class FileBatch {
     [[nodiscard]] virtual bool Pass(FileFinished finished) = 0;
     // Puts every file given so far in place and makes it durable. False once the run has ended.
     [[nodiscard]] virtual bool Finish() = 0;
+    // Deals with the leftovers in the folder of a temporary file that a walk met (Leftovers.h),
+    // ahead of the files there; each folder is dealt with once per run, before its first file is
+    // written, whether or not a walk met anything there.
+    virtual void SettleLeftoversOf(const std::filesystem::path& temporary) = 0;
 };
 
 struct BatchLimits {
@@ -59,14 +64,16 @@ class BatchedTransform final : public FileBatch {
     [[nodiscard]] bool Add(const std::filesystem::path& path, FileFinished finished) override;
     [[nodiscard]] bool Pass(FileFinished finished) override;
     [[nodiscard]] bool Finish() override;
+    void SettleLeftoversOf(const std::filesystem::path& temporary) override;
 
   private:
     struct State;
     std::unique_ptr<State> m_state;
 };
 
-// Without batches: each file is transformed, flushed and put in place before Add returns, and
-// each folder synced once per run of files in it, as TransformFile with a FolderSyncBatch does.
+// Without batches, the way the benchmarks measure against: each file is transformed, flushed and
+// put in place before Add returns, and each folder synced once per run of files in it, as
+// TransformFile with a FolderSyncBatch does (so a file is told Done before its folder is synced).
 class OneByOneTransform final : public FileBatch {
   public:
     OneByOneTransform(Direction direction, std::int32_t cipherKey, std::stop_token stop);
@@ -74,12 +81,14 @@ class OneByOneTransform final : public FileBatch {
     [[nodiscard]] bool Add(const std::filesystem::path& path, FileFinished finished) override;
     [[nodiscard]] bool Pass(FileFinished finished) override;
     [[nodiscard]] bool Finish() override;
+    void SettleLeftoversOf(const std::filesystem::path& temporary) override;
 
   private:
     Direction m_direction;
     std::int32_t m_key;
     std::stop_token m_stop;
     FolderSyncBatch m_folderSyncs;
+    LeftoverGuard m_leftovers;
     bool m_ended = false;
 };
 

@@ -21,6 +21,7 @@ enum class EntryKind { File, Folder };
 struct ListedEntry {
     NativeView name;  // valid until the next call to FolderListing::Next
     EntryKind kind = EntryKind::File;
+    std::uint64_t index = 0;  // the entry's inode number where the listing gives it, else 0
 };
 
 // Which real folder a listing reads, however it was reached (device and inode number on POSIX,

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "DirectorySource.h"
+#include "PosixCalls.h"
 #include "TextCodec.h"
 
 namespace kestrove {
@@ -30,7 +31,7 @@ class EntryReader {
         }
     }
     ~EntryReader() {
-        close(m_fd);
+        platform::posix::Close(m_fd);
         t_spare = std::move(m_buffer);
     }
     EntryReader(const EntryReader&) = delete;
@@ -39,9 +40,9 @@ class EntryReader {
     [[nodiscard]] int fd() const { return m_fd; }
 
     // False at the end of the folder, or on failure with error set.
-    bool Next(const char*& name, unsigned char& type, int& error) {
+    bool Next(const char*& name, unsigned char& type, std::uint64_t& index, int& error) {
         if (m_offset >= m_filled) {
-            const ssize_t filled = getdents64(m_fd, m_buffer.get(), kBufferSize);
+            const ssize_t filled = platform::posix::Getdents(m_fd, m_buffer.get(), kBufferSize);
             if (filled <= 0) {
                 error = filled < 0 ? errno : 0;
                 return false;
@@ -53,6 +54,7 @@ class EntryReader {
         m_offset += item->d_reclen;
         name = item->d_name;
         type = item->d_type;
+        index = item->d_ino;
         return true;
     }
 
@@ -87,7 +89,7 @@ class EntryReader {
 
     [[nodiscard]] int fd() const { return m_dir != nullptr ? dirfd(m_dir) : -1; }
 
-    bool Next(const char*& name, unsigned char& type, int& error) {
+    bool Next(const char*& name, unsigned char& type, std::uint64_t& index, int& error) {
         if (m_dir == nullptr) {
             error = EBADF;
             return false;
@@ -100,6 +102,7 @@ class EntryReader {
         }
         name = item->d_name;
         type = item->d_type;
+        index = item->d_ino;
         return true;
     }
 
@@ -116,11 +119,13 @@ class PosixFolderListing final : public FolderListing {
     bool Next(ListedEntry& entry) override {
         const char* name = nullptr;
         unsigned char type = DT_UNKNOWN;
-        if (!m_reader.Next(name, type, m_error)) {
+        std::uint64_t index = 0;
+        if (!m_reader.Next(name, type, index, m_error)) {
             return false;
         }
         entry.name = NativeView(name);
         entry.kind = KindOf(name, type);
+        entry.index = index;
         return true;
     }
 
@@ -148,7 +153,8 @@ class PosixFolderListing final : public FolderListing {
             return EntryKind::Folder;
         }
         struct stat info {};
-        if (fstatat(m_reader.fd(), name, &info, 0) == 0 && S_ISDIR(info.st_mode)) {
+        if (platform::posix::FstatAt(m_reader.fd(), name, &info, 0) == 0 &&
+            S_ISDIR(info.st_mode)) {
             return EntryKind::Folder;
         }
         return EntryKind::File;
@@ -161,14 +167,14 @@ class PosixFolderListing final : public FolderListing {
 class PosixDirectorySource final : public DirectorySource {
   public:
     OpenedFolder Open(const NativeString& folder) override {
-        const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int fd = platform::posix::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) {
             return Failed(errno);
         }
         struct stat info {};
-        if (fstat(fd, &info) != 0) {
+        if (platform::posix::Fstat(fd, &info) != 0) {
             const int error = errno;
-            close(fd);
+            platform::posix::Close(fd);
             return Failed(error);
         }
         OpenedFolder opened;

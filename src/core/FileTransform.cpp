@@ -10,21 +10,24 @@
 #include "FileTransformDetail.h"
 #include "PlatformFile.h"
 #include "TextCodec.h"
+#include "UndoRecord.h"
 
 // Two ways to put new content under a path, both streaming one block at a time:
 //
 // Replace by rename (the usual case). The transformed content goes into a temporary file beside
-// the real file, which is synced, given the file's owner and permission bits, and renamed over
-// it. At every instant the path holds the whole old or the whole new content; a crash leaves at
-// most the temporary file, which the folder walker never selects and the next run removes.
+// the real file, which is synced, given everything of the file but its content, and renamed over
+// it; the folder is synced before the file counts as done. At every instant the path holds the
+// whole old or the whole new content; a crash leaves at most the temporary file, which the folder
+// walker never selects and the next run removes.
 //
-// Rewrite in place (a file with several hard links, or one whose owner this process cannot give
-// to a new file). A rename would split the links or change the owner, so the file itself is
-// rewritten. First its old content is copied to a temporary file beside it, synced, and renamed to
-// a backup name that carries the file's index; then each block is transformed over the file; the
-// backup goes once the file is synced. A failure or a stop copies the old content back from the
-// backup. A crash part-way leaves the backup, the full old content, which the next run over the
-// folder puts back (Leftovers.h).
+// Rewrite in place (a file with several hard links, or with an owner or attributes that a new
+// file cannot be given). A rename would split the links or lose them, so the file itself is
+// rewritten. First its old content, followed by a record of how the file is rewritten, is copied
+// to a temporary file beside it, synced, and given the undo name that carries the file's index;
+// then each block is transformed over the file, the file is synced, and the undo file is renamed
+// to its committed name before it is removed. A failure or a stop copies the old content back
+// from the undo file. A crash part-way leaves the undo file, by whose name and record the next
+// run over the folder tells an interrupted rewrite from a complete one (Leftovers.h).
 
 namespace kestrove {
 
@@ -47,8 +50,10 @@ FileOutcome StoppedOutcome() {
     return FileOutcome{FileOutcome::Kind::Stopped, std::nullopt};
 }
 
-FileOutcome FailedOutcome(const std::filesystem::path& path, std::u16string description) {
-    return FileOutcome{FileOutcome::Kind::Failed, FileFailure{path, std::move(description)}};
+FileOutcome FailedOutcome(const std::filesystem::path& path, std::u16string description,
+                          bool contentReplaced = false) {
+    return FileOutcome{FileOutcome::Kind::Failed, FileFailure{path, std::move(description)},
+                       contentReplaced};
 }
 
 enum class StreamEnd { Finished, Failed, Stopped };
@@ -68,7 +73,8 @@ class Transformer {
           m_direction(direction),
           m_table(key),
           m_stop(std::move(stop)),
-          m_settings(settings) {}
+          m_settings(settings),
+          m_leftovers(settings.leftovers != nullptr ? *settings.leftovers : m_ownLeftovers) {}
 
     // The whole transform of one file, its flush included.
     FileOutcome Run();
@@ -78,8 +84,11 @@ class Transformer {
                    std::uint64_t aloneFrom);
 
   private:
+    IoStatus OpenSettled(TargetFile& target);
     FileOutcome RewriteInPlace(TargetFile& target);
-    FileOutcome PutBack(TargetFile& target, StagedFile& backup, std::uint64_t touched,
+    IoStatus SaveOldContent(TargetFile& target, StagedFile& undo, StreamResult& saved);
+    FileOutcome DropUndo(StagedFile& undo, const TargetFile& target);
+    FileOutcome PutBack(TargetFile& target, StagedFile& undo, std::uint64_t touched,
                         const IoStatus& failure);
     StreamResult Stream(NativeFile& from, NativeFile& to, WriteStage stage, std::uint64_t limit);
     IoStatus Write(WriteStage stage, NativeFile& to, std::uint64_t offset, const std::uint8_t* data,
@@ -96,6 +105,8 @@ class Transformer {
     KeystreamTable m_table;
     std::stop_token m_stop;
     const TransformSettings& m_settings;
+    LeftoverGuard m_ownLeftovers;
+    LeftoverGuard& m_leftovers;
     std::vector<std::uint8_t> m_buffer;
 };
 
@@ -116,14 +127,31 @@ FileOutcome Transformer::Run() {
     }
     outcome = PlaceStaged(staged, m_stop, m_settings.beforeReplace);
     if (outcome.ok()) {
-        // The new content is in place from here on, whenever the folder is synced.
+        // The new content is in place from here on; it is done once the folder says so on disk.
         if (m_settings.folderSyncs != nullptr) {
             m_settings.folderSyncs->Add(staged.realPath);
-        } else {
-            platform::SyncFolderOf(staged.realPath);
+        } else if (IoStatus failure = platform::SyncFolderOf(staged.realPath)) {
+            return FailedOutcome(m_path, std::move(failure->description), true);
         }
     }
     return outcome;
+}
+
+// Opens the file once the leftovers of an earlier crash in its folder are dealt with; a file whose
+// folder could not be searched for them, or whose own copy could not be dealt with, is not opened.
+IoStatus Transformer::OpenSettled(TargetFile& target) {
+    if (IoStatus failure = platform::OpenTarget(m_path, target)) {
+        return failure;
+    }
+    if (!m_leftovers.IsSettled(target.realPath)) {
+        // Closed meanwhile: putting a copy back needs the file to itself on Windows.
+        target.file.Close();
+        m_leftovers.Settle(target.realPath);
+        if (IoStatus failure = platform::OpenTarget(m_path, target)) {
+            return failure;
+        }
+    }
+    return m_leftovers.Blocks(target.realPath, target.fileIndex);
 }
 
 StageEnd Transformer::Stage(TargetFile& target, StagedFile& staged, FileOutcome& outcome,
@@ -132,7 +160,7 @@ StageEnd Transformer::Stage(TargetFile& target, StagedFile& staged, FileOutcome&
         outcome = std::move(result);
         return StageEnd::Finished;
     };
-    if (IoStatus failure = platform::OpenTarget(m_path, target)) {
+    if (IoStatus failure = OpenSettled(target)) {
         return finished(Failed(*failure));
     }
     // An empty file is left alone before any write access is asked for, read-only or not.
@@ -163,8 +191,9 @@ StageEnd Transformer::Stage(TargetFile& target, StagedFile& staged, FileOutcome&
     if (streamed.end != StreamEnd::Finished) {
         return finished(Outcome(streamed));
     }
-    if (IoStatus failure = platform::AdoptMode(target, staged.temp.file)) {
-        return finished(Failed(*failure));
+    if (!platform::CarryMetadata(target, staged.temp)) {
+        staged.Discard();
+        return StageEnd::Alone;
     }
     target.file.Close();
     staged.path = m_path;
@@ -174,54 +203,90 @@ StageEnd Transformer::Stage(TargetFile& target, StagedFile& staged, FileOutcome&
 }
 
 FileOutcome Transformer::RewriteInPlace(TargetFile& target) {
-    StagedFile backup;  // removed on the way out unless kept
-    if (IoStatus failure = platform::CreateTemporaryBeside(target.realPath, backup.temp)) {
+    StagedFile undo;  // removed on the way out unless kept
+    StreamResult saved;
+    if (IoStatus failure = SaveOldContent(target, undo, saved)) {
         return Failed(*failure);
     }
-    const StreamResult saved = Stream(target.file, backup.temp.file, WriteStage::Backup, kToEnd);
     if (saved.end != StreamEnd::Finished) {
         return Outcome(saved);
     }
-    if (IoStatus failure = backup.temp.file.Sync()) {
-        return Failed(*failure);
-    }
-    // Only a complete, synced copy carries the name that tells the next run to put it back.
-    if (IoStatus failure = platform::MarkAsBackup(backup.temp, target.fileIndex)) {
-        return Failed(*failure);
-    }
-    // From here until the file is synced, the backup is the one complete copy of the old content.
+    // From here until the copy is committed, it is the one complete copy of the old content.
     const StreamResult rewritten =
-        Stream(backup.temp.file, target.file, WriteStage::InPlace, saved.done);
+        Stream(undo.temp.file, target.file, WriteStage::InPlace, saved.done);
     IoStatus failure;
     if (rewritten.end == StreamEnd::Finished) {
         failure = target.file.Sync();
         if (!failure) {
-            backup.Discard();
-            platform::SyncFolderOf(target.realPath);
-            return DoneOutcome();
+            failure = platform::MarkCommitted(undo.temp);
+        }
+        if (!failure) {
+            return DropUndo(undo, target);
         }
     } else if (rewritten.end == StreamEnd::Failed) {
         failure = rewritten.error;
     }
     const std::uint64_t touched =
         rewritten.end == StreamEnd::Finished ? saved.done : rewritten.touched;
-    return PutBack(target, backup, touched, failure);
+    return PutBack(target, undo, touched, failure);
+}
+
+// The old content and the record after it into a new undo file beside the file, synced, then
+// marked as the undo file of this file. A failure returned, or a stop in saved, leaves the file
+// untouched.
+IoStatus Transformer::SaveOldContent(TargetFile& target, StagedFile& undo, StreamResult& saved) {
+    if (IoStatus failure = platform::CreateTemporaryBeside(target.realPath, undo.temp)) {
+        return failure;
+    }
+    saved = Stream(target.file, undo.temp.file, WriteStage::Backup, kToEnd);
+    if (saved.end == StreamEnd::Failed) {
+        return saved.error;
+    }
+    if (saved.end == StreamEnd::Stopped) {
+        return std::nullopt;
+    }
+    // What was saved is what is rewritten, whatever the file's length was when it was opened.
+    const UndoRecordBytes record = EncodeUndoRecord(
+        {m_direction, m_table.key(), saved.done, target.fileIndex, platform::CurrentProcess()});
+    if (IoStatus failure =
+            Write(WriteStage::Backup, undo.temp.file, saved.done, record.data(), record.size())) {
+        return failure;
+    }
+    if (IoStatus failure = undo.temp.file.Sync()) {
+        return failure;
+    }
+    // Only a complete, synced copy carries the name that tells the next run to put it back.
+    return platform::MarkAsUndo(undo.temp, target.fileIndex);
+}
+
+// The rewrite is complete and durable and its copy committed: the copy goes. One that cannot be
+// removed is said, since a copy of the old content stays beside the file; it is no longer one to
+// put back, and the next run removes it.
+FileOutcome Transformer::DropUndo(StagedFile& undo, const TargetFile& target) {
+    const std::filesystem::path copy = undo.temp.path;
+    if (IoStatus failure = platform::RemoveTemporary(undo.temp)) {
+        return FailedOutcome(m_path,
+                             failure->description + u"（原内容的副本仍在 " + PathText(copy) + u"）",
+                             true);
+    }
+    // Whichever of its names a crash brings back, the copy is one to remove.
+    (void)platform::SyncFolderOf(target.realPath);
+    return DoneOutcome();
 }
 
 // Copies the old content back over the part of the file that may have changed. failure is why the
 // rewrite ended; none means it was stopped.
-FileOutcome Transformer::PutBack(TargetFile& target, StagedFile& backup, std::uint64_t touched,
+FileOutcome Transformer::PutBack(TargetFile& target, StagedFile& undo, std::uint64_t touched,
                                  const IoStatus& failure) {
-    const StreamResult restored =
-        Stream(backup.temp.file, target.file, WriteStage::Restore, touched);
+    const StreamResult restored = Stream(undo.temp.file, target.file, WriteStage::Restore, touched);
     IoStatus restoreFailure =
         restored.end == StreamEnd::Failed ? IoStatus(restored.error) : target.file.Sync();
     if (restoreFailure) {
-        // The backup is now the only full copy of the old content: it stays, for the next run
+        // The undo file is now the only full copy of the old content: it stays, for the next run
         // over its folder to put back, and the text says where it is.
         IoError reason = failure ? *failure : *restoreFailure;
-        reason.description += u"（原内容保存在 " + PathText(backup.temp.path) + u"）";
-        backup.temp.path.clear();
+        reason.description += u"（原内容保存在 " + PathText(undo.temp.path) + u"）";
+        undo.temp.path.clear();
         return Failed(reason);
     }
     return failure ? Failed(*failure) : StoppedOutcome();
@@ -294,8 +359,9 @@ StagedFile& StagedFile::operator=(StagedFile&& other) noexcept {
 }
 
 void StagedFile::Discard() {
-    // Removed while still held, so that no other copy of the program ever sees it unheld.
-    platform::RemoveTemporary(temp);
+    // Removed while still held, so that no other copy of the program ever sees it unheld. One
+    // that cannot be removed is a leftover like any other, removed by the next run.
+    (void)platform::RemoveTemporary(temp);
 }
 
 StageEnd StageFile(const std::filesystem::path& path, Direction direction, std::int32_t cipherKey,
@@ -361,8 +427,9 @@ FileOutcome TransformFileWith(const std::filesystem::path& path, Direction direc
 FolderSyncBatch::FolderSyncBatch(SyncFolder syncFolder) : m_syncFolder(std::move(syncFolder)) {
     if (!m_syncFolder) {
         // SyncFolderOf syncs the folder that holds the path it is given.
+        // For runs that measure: the program's own runs say done only once synced.
         m_syncFolder = [](const std::filesystem::path& folder) {
-            platform::SyncFolderOf(folder / ".");
+            (void)platform::SyncFolderOf(folder / ".");
         };
     }
 }

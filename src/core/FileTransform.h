@@ -21,6 +21,9 @@ struct [[nodiscard]] FileOutcome {
 
     Kind kind = Kind::Done;
     std::optional<FileFailure> failure;
+    // Failed only: the file already holds its whole new content, and what failed came after it
+    // (making its new name durable, removing the copy of its old content).
+    bool contentReplaced = false;
 
     [[nodiscard]] bool ok() const { return kind == Kind::Done; }
 };
@@ -50,16 +53,19 @@ class FolderSyncBatch {
 };
 
 // Encrypts / decrypts the file at path in place under cipherKey (the run's key, 10..165 after a
-// login). The byte at file offset j is shifted by KeystreamValue(j + 1, key). The file keeps its
-// path, length, permission bits, owner and hard links; a link is followed and stays a link. The
-// new content is written to a temporary file beside the real one and renamed over it, so the path
-// holds either the whole old or the whole new content at every instant. A file with several hard
-// links (or whose owner a new file could not be given) is rewritten through its own inode instead,
-// after a synced backup of the old content beside it; a failure or stop copies the old content
-// back, and only a crash part-way leaves the backup, under one of our temporary names. A stop
-// request is honoured between blocks; the original is then left as it was. Memory use is one
-// block whatever the file's size. Shows nothing: failures come back as values. Without a batch,
-// the folder is synced before the call returns.
+// login). The byte at file offset j is shifted by KeystreamValue(j + 1, key). The file keeps
+// everything but its content: path, length, permission bits, owner, extended attributes and
+// access lists (on Windows attributes, creation time, access list and alternate streams) and hard
+// links; a link is followed and stays a link. The new content is written to a temporary file
+// beside the real one and renamed over it, so the path holds either the whole old or the whole new
+// content at every instant. A file whose extras a new file cannot carry (several hard links, an
+// owner or attribute this process cannot give) is rewritten through its own inode instead, after
+// a synced copy of the old content beside it (Leftovers.h); a failure or stop copies the old
+// content back. Leftovers of an earlier crash in the file's folder are dealt with first, and a
+// file whose own leftover cannot be dealt with is not written. A stop request is honoured between
+// blocks; the original is then left as it was. Memory use is one block whatever the file's size.
+// Shows nothing: failures come back as values. Done is said once the new content is durable;
+// given a batch, the caller makes the folder durable through it.
 [[nodiscard]] FileOutcome EncryptFile(const std::filesystem::path& path, std::int32_t cipherKey,
                                       std::stop_token stop = {},
                                       FolderSyncBatch* folderSyncs = nullptr);

@@ -12,6 +12,7 @@
 
 #include "BatchedTransform.h"
 #include "FileTransform.h"
+#include "Leftovers.h"
 #include "PlatformFile.h"
 
 namespace kestrove::detail {
@@ -22,9 +23,9 @@ inline constexpr std::size_t kDefaultBlockSize = std::size_t{1} << 20;
 // Which write is about to happen.
 enum class WriteStage {
     NewContent,  // transformed content into the temporary file that will replace the file
-    Backup,      // old content into the backup kept beside a file rewritten in place
-    InPlace,     // transformed content over the file itself (several hard links, foreign owner)
-    Restore,     // old content from the backup back over the file, after a failure or a stop
+    Backup,      // old content into the undo file kept beside a file rewritten in place
+    InPlace,     // transformed content over the file itself (extras a new file cannot carry)
+    Restore,     // old content from the undo file back over the file, after a failure or a stop
 };
 
 struct TransformSettings {
@@ -35,6 +36,8 @@ struct TransformSettings {
     std::function<platform::IoStatus()> beforeReplace;
     // Where the folder sync after a replacement goes; none syncs it at once.
     FolderSyncBatch* folderSyncs = nullptr;
+    // The run's record of folders whose leftovers are dealt with; none keeps one per call.
+    LeftoverGuard* leftovers = nullptr;
 };
 
 // A file's new content, complete in a held temporary file beside it but neither flushed nor in
@@ -58,7 +61,7 @@ enum class StageEnd {
     Staged,    // staged holds the new content
     Finished,  // nothing more to do: an empty file, a failure or a stop (see the outcome)
     Alone,     // the file must go through TransformFileWith on its own: it has several names, or
-               // an owner that a new file cannot be given, or more than aloneFrom bytes
+               // extras that a new file cannot be given, or more than aloneFrom bytes
 };
 
 // Writes the new content of path into a held temporary file beside it, without flushing it.

@@ -1,35 +1,74 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <system_error>
 
 #include "PathInfo.h"
+#include "PlatformFile.h"
+#include "PosixCalls.h"
 #include "TextCodec.h"
 
 namespace kestrove {
 
+namespace {
+
+std::filesystem::file_type TypeOf(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return std::filesystem::file_type::directory;
+    }
+    if (S_ISREG(mode)) {
+        return std::filesystem::file_type::regular;
+    }
+    if (S_ISFIFO(mode)) {
+        return std::filesystem::file_type::fifo;
+    }
+    if (S_ISSOCK(mode)) {
+        return std::filesystem::file_type::socket;
+    }
+    if (S_ISCHR(mode)) {
+        return std::filesystem::file_type::character;
+    }
+    if (S_ISBLK(mode)) {
+        return std::filesystem::file_type::block;
+    }
+    return std::filesystem::file_type::unknown;
+}
+
+}  // namespace
+
 PathInfo ClassifyPath(const std::filesystem::path& path) {
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
-    switch (status.type()) {
+    struct stat info {};
+    if (platform::posix::Stat(path.c_str(), &info) != 0) {
+        return {PathKind::Missing, SystemErrorText(errno)};
+    }
+    switch (const std::filesystem::file_type type = TypeOf(info.st_mode)) {
         case std::filesystem::file_type::directory:
             return {PathKind::Folder, {}};
         case std::filesystem::file_type::regular:
             return {PathKind::RegularFile, {}};
-        case std::filesystem::file_type::none:
-        case std::filesystem::file_type::not_found:
-            return {PathKind::Missing, SystemErrorText(error ? error.value() : ENOENT)};
         default:
-            return {PathKind::Other, NotRegularFileText(status.type())};
+            return {PathKind::Other, NotRegularFileText(type)};
     }
 }
 
 std::optional<FileId> IdentifyFile(const std::filesystem::path& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
+    FileId id;
+    if (platform::IdentityOf(path, id)) {
         return std::nullopt;
     }
-    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    return id;
 }
+
+namespace platform {
+
+IoStatus IdentityOf(const std::filesystem::path& path, FileId& id) {
+    struct stat info {};
+    if (posix::Stat(path.c_str(), &info) != 0) {
+        return ErrorFromCode(errno);
+    }
+    id = FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    return std::nullopt;
+}
+
+}  // namespace platform
 
 }  // namespace kestrove

@@ -8,7 +8,7 @@
 namespace kestrove::platform {
 
 IoError ErrorFromCode(int platformCode) {
-    return IoError{SystemErrorText(platformCode)};
+    return IoError{SystemErrorText(platformCode), platformCode};
 }
 
 NativeFile::NativeFile(NativeFile&& other) noexcept : m_handle(std::exchange(other.m_handle, -1)) {}

@@ -11,18 +11,23 @@
 #include <string>
 
 #include "PathInfo.h"
+#include "TemporaryName.h"
 
 namespace kestrove::platform {
 
 // A failed operation, worded as the platform words it (or a clear text where it has none).
 struct IoError {
     std::u16string description;
+    int code = 0;  // the platform's error number, where there is one
 };
 
 // Empty on success.
 using IoStatus = std::optional<IoError>;
 
 [[nodiscard]] IoError ErrorFromCode(int platformCode);
+
+// Whether error says that the path names nothing (any more).
+[[nodiscard]] bool IsNotFound(const IoError& error);
 
 // An open file; closed when destroyed. Offsets and lengths are 64-bit everywhere.
 class NativeFile {
@@ -81,12 +86,21 @@ struct TargetFile {
 
 // One of our temporary files (TemporaryName.h), held: while it stays open, no other copy of the
 // program takes it for a crash leftover. On POSIX the hold is an exclusive lock on the file, which
-// every copy of the program takes before it removes a leftover; on Windows the file is open
-// without any sharing, so that nobody at all can open, rename or delete it meanwhile.
+// every copy of the program takes before it deals with a leftover, and on a file system without
+// locks the maker named in the file (its name, or the record of an undo file) is asked whether it
+// still runs; on Windows the file is open without any sharing, so that nobody at all can open,
+// rename or delete it meanwhile.
 struct TemporaryFile {
     NativeFile file;
     std::filesystem::path path;  // empty once the file no longer carries one of our names
 };
+
+// This process, as our temporary files name their maker.
+[[nodiscard]] ProcessStamp CurrentProcess();
+
+enum class ProcessLife { Running, Ended, Unknown };
+// Whether the process that stamp names still runs.
+[[nodiscard]] ProcessLife LifeOf(const ProcessStamp& stamp);
 
 // Creates a new file with a name of the NewContent form in the folder of besidePath, exclusively,
 // readable by its owner only, and holds it. A leftover cleaner of another copy that removed the
@@ -94,18 +108,25 @@ struct TemporaryFile {
 [[nodiscard]] IoStatus CreateTemporaryBeside(const std::filesystem::path& besidePath,
                                              TemporaryFile& temp);
 
-// Gives the held temp the Backup name for the file with fileIndex, in the same folder, and makes
-// the new name durable before returning: from then on a crash leaves a file that is known to hold
-// the complete old content of that file.
-[[nodiscard]] IoStatus MarkAsBackup(TemporaryFile& temp, std::uint64_t fileIndex);
+// Gives the held temp the Undo name for the file with fileIndex, in the same folder, and makes the
+// new name durable before returning: from then on a crash leaves a file that is known to hold
+// the complete old content of that file. Its content, record included, must be durable first.
+[[nodiscard]] IoStatus MarkAsUndo(TemporaryFile& temp, std::uint64_t fileIndex);
+
+// Gives the held undo file its Committed name and makes that durable: the rewrite it guarded is
+// complete, and the file is no longer a copy to put back.
+[[nodiscard]] IoStatus MarkCommitted(TemporaryFile& temp);
 
 // Gives temp the owner of target, before any content is written. ownerKept is false when the
 // platform does not let this process give a file that owner; temp is then left as it was.
 [[nodiscard]] IoStatus AdoptOwner(const TargetFile& target, NativeFile& temp, bool& ownerKept);
 
-// Gives temp the permission bits of target (on Windows: its attributes, creation time and access
-// list), once its content is complete.
-[[nodiscard]] IoStatus AdoptMode(const TargetFile& target, NativeFile& temp);
+// Gives temp everything of target but its content, once its content is complete: permission bits,
+// extended attributes with the access lists among them, and inode flags on Linux; attributes,
+// creation time, access list and alternate data streams on Windows. False when any of it cannot be
+// carried over (or not be told): the file must then be rewritten in place, where it keeps all of
+// it by itself.
+[[nodiscard]] bool CarryMetadata(const TargetFile& target, TemporaryFile& temp);
 
 // Puts the held, synced temporary file in the place of realPath in one step; it stays open and is
 // no longer ours (temp.path is emptied). realPath keeps its old content when this fails. The
@@ -116,25 +137,34 @@ struct TemporaryFile {
                                             const std::filesystem::path& realPath,
                                             NativeFile* replaced = nullptr);
 
-// Removes a held temporary file of ours while still holding it, then closes it; a failure leaves
-// it behind and is not reported. Only closes it when it no longer carries our name.
-void RemoveTemporary(TemporaryFile& temp);
+// Removes a held temporary file of ours while still holding it, then closes it. Only closes it
+// when it no longer carries our name, or when the name now leads to another file.
+[[nodiscard]] IoStatus RemoveTemporary(TemporaryFile& temp);
 
 enum class HoldResult {
     Held,     // no process held it; held now, as CreateTemporaryBeside holds a new one
+    NoLocks,  // open, but the file system takes no locks: whoever made it may still use it
     InUse,    // another process holds it
-    NotOurs,  // not a regular file with this one name, or not ours to open: left alone
+    NotOurs,  // not a regular file with this one name, or gone: left alone
+    Failed,   // could not be told (the system failed): failure says why
 };
 
 // Takes the hold on a file found under one of our temporary names, if nobody holds it, and checks
 // that the name still leads to the very file held.
-[[nodiscard]] HoldResult HoldLeftover(const std::filesystem::path& path, TemporaryFile& held);
+[[nodiscard]] HoldResult HoldLeftover(const std::filesystem::path& path, TemporaryFile& held,
+                                      IoError& failure);
+
+// The identity of the file or folder behind path, links followed.
+[[nodiscard]] IoStatus IdentityOf(const std::filesystem::path& path, FileId& id);
+
+// The real path of an existing file (every link followed), as OpenTarget gives it.
+[[nodiscard]] IoStatus RealPathOf(const std::filesystem::path& path,
+                                  std::filesystem::path& realPath);
 
 // How many files this process may have open at once.
 [[nodiscard]] std::size_t OpenFilesAllowed();
 
-// Makes the entries of the folder holding path durable (after a rename or a removal there); best
-// effort.
-void SyncFolderOf(const std::filesystem::path& path);
+// Makes the entries of the folder holding path durable (after a rename or a removal there).
+[[nodiscard]] IoStatus SyncFolderOf(const std::filesystem::path& path);
 
 }  // namespace kestrove::platform

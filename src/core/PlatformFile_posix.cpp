@@ -11,12 +11,12 @@
 
 #include "PathInfo.h"
 #include "PlatformFile.h"
+#include "PosixCalls.h"
 
 namespace kestrove::platform {
 
 namespace {
 
-constexpr mode_t kPermissionBits = 07777;
 constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
 
 int Descriptor(std::intptr_t handle) {
@@ -31,18 +31,19 @@ IoError LastError() {
 constexpr off_t kReleaseInBackgroundFrom = off_t{64} << 20;
 
 // The old file at path when it has at least minSize bytes and this is its only name, opened so
-// that a rename over it does not free it yet; -1 otherwise.
+// that a rename over it does not free it yet; -1 otherwise. Only an optimisation: whatever fails
+// here, the rename goes ahead.
 int OpenFileToRelease(const std::filesystem::path& path, off_t minSize) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = posix::Open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return -1;
     }
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
+    if (posix::Fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
         info.st_size >= minSize) {
         return fd;
     }
-    ::close(fd);
+    posix::Close(fd);
     return -1;
 }
 
@@ -50,9 +51,9 @@ int OpenFileToRelease(const std::filesystem::path& path, off_t minSize) {
 // freeing its blocks. Nothing waits for it: if the program ends first, the system frees them.
 void ReleaseInBackground(int fd) {
     try {
-        std::thread([fd] { ::close(fd); }).detach();
+        std::thread([fd] { posix::Close(fd); }).detach();
     } catch (const std::system_error&) {
-        ::close(fd);
+        posix::Close(fd);
     }
 }
 
@@ -87,15 +88,13 @@ IoStatus RequireRegular(const struct stat& info) {
 // took the name from blocking the open; it is cleared again for the regular file.
 IoStatus OpenExamined(const std::filesystem::path& realPath, int access,
                       const struct stat& examined, NativeFile& file, struct stat& opened) {
-    int fd = -1;
-    do {
-        fd = ::open(realPath.c_str(), access | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
+    const int fd =
+        posix::Open(realPath.c_str(), access | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         return LastError();
     }
     NativeFile candidate(fd);
-    if (::fstat(fd, &opened) != 0) {
+    if (posix::Fstat(fd, &opened) != 0) {
         return LastError();
     }
     if (IoStatus notRegular = RequireRegular(opened)) {
@@ -104,15 +103,25 @@ IoStatus OpenExamined(const std::filesystem::path& realPath, int access,
     if (opened.st_dev != examined.st_dev || opened.st_ino != examined.st_ino) {
         return IoError{u"文件在打开时被另一个文件替换"};
     }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int flags = posix::FcntlGetFlags(fd);
+    if (flags < 0 || posix::FcntlSetFlags(fd, flags & ~O_NONBLOCK) != 0) {
         return LastError();
     }
     file = std::move(candidate);
     return std::nullopt;
 }
 
+void Describe(const struct stat& info, TargetFile& target) {
+    target.size = static_cast<std::uint64_t>(info.st_size);
+    target.linkCount = static_cast<std::uint64_t>(info.st_nlink);
+    target.fileIndex = static_cast<std::uint64_t>(info.st_ino);
+}
+
 }  // namespace
+
+bool IsNotFound(const IoError& error) {
+    return error.code == ENOENT || error.code == ENOTDIR;
+}
 
 bool NativeFile::isOpen() const {
     return m_handle >= 0;
@@ -120,8 +129,7 @@ bool NativeFile::isOpen() const {
 
 void NativeFile::Close() {
     if (m_handle >= 0) {
-        // Not retried on EINTR: on Linux the descriptor is gone either way.
-        ::close(Descriptor(m_handle));
+        posix::Close(Descriptor(m_handle));
         m_handle = -1;
     }
 }
@@ -129,25 +137,19 @@ void NativeFile::Close() {
 IoStatus NativeFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size,
                             std::size_t& got) {
     got = 0;
-    for (;;) {
-        const ssize_t n = ::pread(Descriptor(m_handle), data, size, static_cast<off_t>(offset));
-        if (n >= 0) {
-            got = static_cast<std::size_t>(n);
-            return std::nullopt;
-        }
-        if (errno != EINTR) {
-            return LastError();
-        }
+    const ssize_t n = posix::Pread(Descriptor(m_handle), data, size, static_cast<off_t>(offset));
+    if (n < 0) {
+        return LastError();
     }
+    got = static_cast<std::size_t>(n);
+    return std::nullopt;
 }
 
 IoStatus NativeFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t n = ::pwrite(Descriptor(m_handle), data, size, static_cast<off_t>(offset));
+        const ssize_t n =
+            posix::Pwrite(Descriptor(m_handle), data, size, static_cast<off_t>(offset));
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return LastError();
         }
         data += n;
@@ -158,7 +160,7 @@ IoStatus NativeFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std
 }
 
 IoStatus NativeFile::Sync() {
-    if (::fsync(Descriptor(m_handle)) != 0) {
+    if (posix::Fsync(Descriptor(m_handle)) != 0) {
         return LastError();
     }
     return std::nullopt;
@@ -166,7 +168,7 @@ IoStatus NativeFile::Sync() {
 
 IoStatus DescribeFile(const NativeFile& file, FileFacts& facts) {
     struct stat info {};
-    if (::fstat(Descriptor(file.handle()), &info) != 0) {
+    if (posix::Fstat(Descriptor(file.handle()), &info) != 0) {
         return LastError();
     }
     facts.id =
@@ -176,15 +178,23 @@ IoStatus DescribeFile(const NativeFile& file, FileFacts& facts) {
     return std::nullopt;
 }
 
-IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
+IoStatus RealPathOf(const std::filesystem::path& path, std::filesystem::path& realPath) {
     std::error_code error;
-    std::filesystem::path realPath = std::filesystem::canonical(path, error);
+    realPath = posix::Canonical(path, error);
     if (error) {
         return ErrorFromCode(error.value());
     }
+    return std::nullopt;
+}
+
+IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
+    std::filesystem::path realPath;
+    if (IoStatus failure = RealPathOf(path, realPath)) {
+        return failure;
+    }
     // The type decides before anything is opened: opening a FIFO for reading could block.
     struct stat examined {};
-    if (::stat(realPath.c_str(), &examined) != 0) {
+    if (posix::Stat(realPath.c_str(), &examined) != 0) {
         return LastError();
     }
     if (IoStatus notRegular = RequireRegular(examined)) {
@@ -195,15 +205,13 @@ IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
         return failure;
     }
     target.realPath = std::move(realPath);
-    target.size = static_cast<std::uint64_t>(opened.st_size);
-    target.linkCount = static_cast<std::uint64_t>(opened.st_nlink);
-    target.fileIndex = static_cast<std::uint64_t>(opened.st_ino);
+    Describe(opened, target);
     return std::nullopt;
 }
 
 IoStatus OpenTargetForWriting(TargetFile& target) {
     struct stat current {};
-    if (::fstat(Descriptor(target.file.handle()), &current) != 0) {
+    if (posix::Fstat(Descriptor(target.file.handle()), &current) != 0) {
         return LastError();
     }
     // Root may open any file for writing; a file without write bits is still read-only to us.
@@ -216,19 +224,17 @@ IoStatus OpenTargetForWriting(TargetFile& target) {
         return failure;
     }
     target.file = std::move(writable);
-    target.size = static_cast<std::uint64_t>(opened.st_size);
-    target.linkCount = static_cast<std::uint64_t>(opened.st_nlink);
-    target.fileIndex = static_cast<std::uint64_t>(opened.st_ino);
+    Describe(opened, target);
     return std::nullopt;
 }
 
 IoStatus AdoptOwner(const TargetFile& target, NativeFile& temp, bool& ownerKept) {
     ownerKept = false;
     struct stat original {};
-    if (::fstat(Descriptor(target.file.handle()), &original) != 0) {
+    if (posix::Fstat(Descriptor(target.file.handle()), &original) != 0) {
         return LastError();
     }
-    if (::fchown(Descriptor(temp.handle()), original.st_uid, original.st_gid) == 0) {
+    if (posix::Fchown(Descriptor(temp.handle()), original.st_uid, original.st_gid) == 0) {
         ownerKept = true;
         return std::nullopt;
     }
@@ -238,27 +244,16 @@ IoStatus AdoptOwner(const TargetFile& target, NativeFile& temp, bool& ownerKept)
     return LastError();
 }
 
-IoStatus AdoptMode(const TargetFile& target, NativeFile& temp) {
-    struct stat original {};
-    if (::fstat(Descriptor(target.file.handle()), &original) != 0) {
-        return LastError();
-    }
-    if (::fchmod(Descriptor(temp.handle()), original.st_mode & kPermissionBits) != 0) {
-        return LastError();
-    }
-    return std::nullopt;
-}
-
 IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& realPath,
                               NativeFile* replaced) {
     // Freeing a replaced file costs the rename time: its blocks are freed and discarded, and
     // right after a flush the file system may make the rename wait for that. Holding the old file
     // open across the rename moves the work to whoever closes it.
     const int old = OpenFileToRelease(realPath, replaced != nullptr ? 0 : kReleaseInBackgroundFrom);
-    if (::rename(temp.path.c_str(), realPath.c_str()) != 0) {
+    if (posix::Rename(temp.path.c_str(), realPath.c_str()) != 0) {
         const IoError error = LastError();
         if (old >= 0) {
-            ::close(old);
+            posix::Close(old);
         }
         return error;
     }
@@ -279,12 +274,16 @@ std::size_t OpenFilesAllowed() {
     return static_cast<std::size_t>(limit.rlim_cur);
 }
 
-void SyncFolderOf(const std::filesystem::path& path) {
-    const int fd = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+IoStatus SyncFolderOf(const std::filesystem::path& path) {
+    const int fd = posix::Open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return LastError();
     }
+    const NativeFile folder(fd);
+    if (posix::Fsync(fd) != 0) {
+        return LastError();
+    }
+    return std::nullopt;
 }
 
 }  // namespace kestrove::platform

@@ -1,18 +1,22 @@
-// Our temporary files on POSIX: made, held, renamed to a backup, removed, and taken over as
-// leftovers. The hold is an exclusive flock on the file. Every copy of the program creates a
-// temporary, then takes the hold; a cleaner takes the hold without waiting, and removes a leftover
-// only while it holds it and after checking that the name still leads to the file it holds. A
-// creator whose new file was removed in the moment before its hold sees the file's link count
-// at 0 once it holds it, and starts again with another name.
+// Our temporary files on POSIX: made, held, marked, removed, and taken over as leftovers. The hold
+// is an exclusive flock on the file. Every copy of the program creates a temporary, then takes the
+// hold; a cleaner takes the hold without waiting, and deals with a leftover only while it holds it
+// and after checking that the name still leads to the file it holds. A creator whose new file was
+// removed in the moment before its hold sees the file's link count at 0 once it holds it, and
+// starts again with another name. Where the file system takes no locks, the maker named in the
+// file is asked instead (Leftovers.cpp).
 #include <fcntl.h>
-#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <string>
 
 #include "PlatformFile.h"
+#include "PosixCalls.h"
 #include "TemporaryName.h"
 
 namespace kestrove::platform {
@@ -26,34 +30,39 @@ int Descriptor(const NativeFile& file) {
     return static_cast<int>(file.handle());
 }
 
-// Waits for the hold. A file system without locks (some network and FUSE ones) holds nothing;
-// a cleaner finds no lock to take there either and leaves every temporary alone.
+bool MeansNoLocks(int error) {
+    return error == ENOLCK || error == EOPNOTSUPP || error == EINVAL;
+}
+
+// Waits for the hold. A file system without locks holds nothing: the name says who made the file.
 IoStatus TakeHold(int fd) {
-    while (::flock(fd, LOCK_EX) != 0) {
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL) {
-            return std::nullopt;
-        }
+    if (posix::Flock(fd, LOCK_EX) != 0 && !MeansNoLocks(errno)) {
         return ErrorFromCode(errno);
     }
     return std::nullopt;
 }
 
-// The name leads to exactly the open file, a regular file with this one name.
-bool NameLeadsTo(const std::filesystem::path& path, int fd) {
+enum class NameCheck { Leads, Elsewhere, Failed };
+
+// Whether the name leads to exactly the open file, a regular file with this one name.
+NameCheck NameLeadsTo(const std::filesystem::path& path, int fd) {
     struct stat named {};
     struct stat opened {};
-    return ::lstat(path.c_str(), &named) == 0 && ::fstat(fd, &opened) == 0 &&
-           S_ISREG(opened.st_mode) && opened.st_nlink == 1 && named.st_dev == opened.st_dev &&
-           named.st_ino == opened.st_ino;
+    if (posix::Lstat(path.c_str(), &named) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? NameCheck::Elsewhere : NameCheck::Failed;
+    }
+    if (posix::Fstat(fd, &opened) != 0) {
+        return NameCheck::Failed;
+    }
+    return S_ISREG(opened.st_mode) && opened.st_nlink == 1 && named.st_dev == opened.st_dev &&
+                   named.st_ino == opened.st_ino
+               ? NameCheck::Leads
+               : NameCheck::Elsewhere;
 }
 
 IoStatus RenameWithoutReplacing(const std::filesystem::path& from,
                                 const std::filesystem::path& to) {
-#ifdef __linux__
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    if (posix::RenameNoReplace(from.c_str(), to.c_str()) == 0) {
         return std::nullopt;
     }
     // Some file systems cannot refuse to replace; the random part of our names makes a clash
@@ -61,37 +70,96 @@ IoStatus RenameWithoutReplacing(const std::filesystem::path& from,
     if (errno != EINVAL && errno != ENOSYS) {
         return ErrorFromCode(errno);
     }
-#endif
-    if (::rename(from.c_str(), to.c_str()) != 0) {
+    if (posix::Rename(from.c_str(), to.c_str()) != 0) {
         return ErrorFromCode(errno);
     }
     return std::nullopt;
+}
+
+// Renames the held temp within its folder and makes the new name durable.
+IoStatus RenameHeld(TemporaryFile& temp, std::filesystem::path renamed) {
+    if (IoStatus failure = RenameWithoutReplacing(temp.path, renamed)) {
+        return failure;
+    }
+    temp.path = std::move(renamed);
+    return SyncFolderOf(temp.path);
+}
+
+// When the process with this id started, in clock ticks since the system started (Linux's
+// /proc/<id>/stat); gone is set when no such process runs (or only its corpse is left). Read
+// directly, not through the file layer's calls: it is bookkeeping, not a user's file.
+std::optional<std::uint64_t> StartOfProcess(std::uint64_t id, bool* gone = nullptr) {
+    const std::string path = "/proc/" + std::to_string(id) + "/stat";
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (gone != nullptr && errno == ENOENT && ::access("/proc/self/stat", F_OK) == 0) {
+            *gone = true;
+        }
+        return std::nullopt;
+    }
+    char text[1024];
+    ssize_t got = -1;
+    do {
+        got = ::read(fd, text, sizeof text - 1);
+    } while (got < 0 && errno == EINTR);
+    ::close(fd);
+    if (got <= 0) {
+        return std::nullopt;
+    }
+    const std::string stat(text, static_cast<std::size_t>(got));
+    // The command name, in parentheses, may itself hold spaces and parentheses.
+    std::size_t at = stat.rfind(')');
+    if (at == std::string::npos || at + 2 >= stat.size()) {
+        return std::nullopt;
+    }
+    if (stat[at + 2] == 'Z' || stat[at + 2] == 'X') {
+        if (gone != nullptr) {
+            *gone = true;
+        }
+        return std::nullopt;
+    }
+    // The start time is the 22nd field; the state after the name is the 3rd, and each field
+    // follows a space.
+    for (int field = 3; field <= 22; ++field) {
+        at = stat.find(' ', at + 1);
+        if (at == std::string::npos) {
+            return std::nullopt;
+        }
+    }
+    const std::uint64_t start = std::strtoull(stat.c_str() + at + 1, nullptr, 10);
+    return start != 0 ? std::optional<std::uint64_t>(start) : std::nullopt;
 }
 
 }  // namespace
 
 IoStatus CreateTemporaryBeside(const std::filesystem::path& besidePath, TemporaryFile& temp) {
     const std::filesystem::path folder = besidePath.parent_path();
+    const ProcessStamp maker = CurrentProcess();
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        std::filesystem::path candidate = folder / MakeTemporaryName();
-        const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                              S_IRUSR | S_IWUSR);
+        std::filesystem::path candidate = folder / MakeTemporaryName(maker);
+        const int fd = posix::Open(candidate.c_str(),
+                                   O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                                   S_IRUSR | S_IWUSR);
         if (fd < 0) {
-            if (errno != EEXIST && errno != EINTR) {
+            if (errno != EEXIST) {
                 return ErrorFromCode(errno);
             }
             continue;
         }
         NativeFile file(fd);
-        if (IoStatus failure = TakeHold(fd)) {
-            ::unlink(candidate.c_str());
-            return failure;
-        }
+        IoStatus failure = TakeHold(fd);
         struct stat held {};
-        if (::fstat(fd, &held) != 0) {
-            const IoError error = ErrorFromCode(errno);
-            ::unlink(candidate.c_str());
-            return error;
+        if (!failure && posix::Fstat(fd, &held) != 0) {
+            failure = ErrorFromCode(errno);
+        }
+        if (failure) {
+            // Ours, and of no use to anybody: a failure to remove it leaves a leftover that the
+            // next run removes.
+            (void)posix::Unlink(candidate.c_str());
+            return failure;
         }
         if (held.st_nlink == 0) {
             continue;  // a cleaner took it for a leftover before the hold: it is gone
@@ -103,46 +171,100 @@ IoStatus CreateTemporaryBeside(const std::filesystem::path& besidePath, Temporar
     return ErrorFromCode(EEXIST);
 }
 
-IoStatus MarkAsBackup(TemporaryFile& temp, std::uint64_t fileIndex) {
-    std::filesystem::path marked =
-        temp.path.parent_path() / BackupNameOf(temp.path.filename().native(), fileIndex);
-    if (IoStatus failure = RenameWithoutReplacing(temp.path, marked)) {
-        return failure;
-    }
-    temp.path = std::move(marked);
-    SyncFolderOf(temp.path);
-    return std::nullopt;
+IoStatus MarkAsUndo(TemporaryFile& temp, std::uint64_t fileIndex) {
+    return RenameHeld(temp, temp.path.parent_path() /
+                                UndoNameOf(temp.path.filename().native(), fileIndex));
 }
 
-void RemoveTemporary(TemporaryFile& temp) {
-    // Someone may have put another file under the name meanwhile: that one stays.
-    if (!temp.path.empty() && temp.file.isOpen() && NameLeadsTo(temp.path, Descriptor(temp.file))) {
-        ::unlink(temp.path.c_str());
+IoStatus MarkCommitted(TemporaryFile& temp) {
+    return RenameHeld(temp,
+                      temp.path.parent_path() / CommittedNameOf(temp.path.filename().native()));
+}
+
+IoStatus RemoveTemporary(TemporaryFile& temp) {
+    IoStatus failure;
+    if (!temp.path.empty() && temp.file.isOpen()) {
+        // Someone may have put another file under the name meanwhile: that one stays.
+        switch (NameLeadsTo(temp.path, Descriptor(temp.file))) {
+            case NameCheck::Leads:
+                if (posix::Unlink(temp.path.c_str()) != 0) {
+                    failure = ErrorFromCode(errno);
+                }
+                break;
+            case NameCheck::Elsewhere:
+                break;
+            case NameCheck::Failed:
+                failure = ErrorFromCode(errno);
+                break;
+        }
     }
     temp.path.clear();
     temp.file.Close();
+    return failure;
 }
 
-HoldResult HoldLeftover(const std::filesystem::path& path, TemporaryFile& held) {
+HoldResult HoldLeftover(const std::filesystem::path& path, TemporaryFile& held, IoError& failure) {
     // Never follows a link, never blocks on a FIFO that took one of our names.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd =
+        posix::Open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        return HoldResult::NotOurs;
+        // Gone, a link, or a socket under our name: nothing of ours.
+        if (errno == ENOENT || errno == ELOOP || errno == ENXIO || errno == ENOTDIR) {
+            return HoldResult::NotOurs;
+        }
+        failure = ErrorFromCode(errno);
+        return HoldResult::Failed;
     }
     NativeFile file(fd);
-    if (!NameLeadsTo(path, fd)) {
-        return HoldResult::NotOurs;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        return errno == EWOULDBLOCK ? HoldResult::InUse : HoldResult::NotOurs;
+    HoldResult result = HoldResult::Held;
+    if (posix::Flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            return HoldResult::InUse;
+        }
+        if (!MeansNoLocks(errno)) {
+            failure = ErrorFromCode(errno);
+            return HoldResult::Failed;
+        }
+        result = HoldResult::NoLocks;
     }
     // It may have been removed, or the name given to another file, before the hold.
-    if (!NameLeadsTo(path, fd)) {
-        return HoldResult::NotOurs;
+    switch (NameLeadsTo(path, fd)) {
+        case NameCheck::Leads:
+            break;
+        case NameCheck::Elsewhere:
+            return HoldResult::NotOurs;
+        case NameCheck::Failed:
+            failure = ErrorFromCode(errno);
+            return HoldResult::Failed;
     }
     held.file = std::move(file);
     held.path = path;
-    return HoldResult::Held;
+    return result;
+}
+
+ProcessStamp CurrentProcess() {
+    static thread_local ProcessStamp known;
+    const auto id = static_cast<std::uint64_t>(::getpid());
+    // Looked up again in a child made by fork.
+    if (known.id != id) {
+        known = ProcessStamp{id, StartOfProcess(id).value_or(0)};
+    }
+    return known;
+}
+
+ProcessLife LifeOf(const ProcessStamp& stamp) {
+    if (stamp.id == 0 || stamp.start == 0) {
+        return ProcessLife::Unknown;
+    }
+    bool gone = false;
+    const std::optional<std::uint64_t> start = StartOfProcess(stamp.id, &gone);
+    if (gone) {
+        return ProcessLife::Ended;
+    }
+    if (!start) {
+        return ProcessLife::Unknown;
+    }
+    return *start == stamp.start ? ProcessLife::Running : ProcessLife::Ended;
 }
 
 }  // namespace kestrove::platform

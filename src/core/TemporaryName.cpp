@@ -9,19 +9,21 @@ namespace {
 constexpr std::string_view kPrefix = ".kestrove-";
 constexpr std::size_t kRandomLength = 12;
 constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
-constexpr std::string_view kNewContentSuffix = ".new";
-constexpr std::string_view kBackupSuffix = ".old";
-constexpr std::string_view kUnmarkedSuffix = ".tmp";
-constexpr std::size_t kMaxIndexDigits = 16;
+constexpr std::string_view kNewContent = "new";
+constexpr std::string_view kUndo = "undo";
+constexpr std::string_view kCommitted = "done";
+constexpr std::string_view kLegacyBackup = "old";
+constexpr std::string_view kUnmarked = "tmp";
+constexpr std::size_t kMaxHexDigits = 16;
 constexpr std::string_view kHexDigits = "0123456789abcdef";
 
 template <typename Char>
-bool HasAt(std::basic_string_view<Char> name, std::size_t at, std::string_view part) {
-    if (name.size() < at + part.size()) {
+bool Equals(std::basic_string_view<Char> text, std::string_view ascii) {
+    if (text.size() != ascii.size()) {
         return false;
     }
-    for (std::size_t i = 0; i < part.size(); ++i) {
-        if (name[at + i] != static_cast<Char>(part[i])) {
+    for (std::size_t i = 0; i < ascii.size(); ++i) {
+        if (text[i] != static_cast<Char>(ascii[i])) {
             return false;
         }
     }
@@ -39,57 +41,110 @@ int HexValue(Char c) {
     return -1;
 }
 
-// The "<id in hex>.old" tail of a Backup name, from position at on.
+// Exactly the form Hex writes: 1 to 16 digits, no leading zero.
 template <typename Char>
-TemporaryName ParseBackupTail(std::basic_string_view<Char> name, std::size_t at) {
-    if (name.size() < at + 1 + kBackupSuffix.size()) {
-        return {};
+std::optional<std::uint64_t> ParseHex(std::basic_string_view<Char> digits) {
+    if (digits.empty() || digits.size() > kMaxHexDigits ||
+        (digits.size() > 1 && digits.front() == static_cast<Char>('0'))) {
+        return std::nullopt;
     }
-    const std::size_t digits = name.size() - at - kBackupSuffix.size();
-    // Exactly the form BackupNameOf writes: no leading zero.
-    if (digits > kMaxIndexDigits || (digits > 1 && name[at] == static_cast<Char>('0')) ||
-        !HasAt(name, name.size() - kBackupSuffix.size(), kBackupSuffix)) {
-        return {};
-    }
-    std::uint64_t index = 0;
-    for (std::size_t i = 0; i < digits; ++i) {
-        const int value = HexValue(name[at + i]);
-        if (value < 0) {
-            return {};
+    std::uint64_t value = 0;
+    for (const Char c : digits) {
+        const int digit = HexValue(c);
+        if (digit < 0) {
+            return std::nullopt;
         }
-        index = (index << 4) | static_cast<std::uint64_t>(value);
+        value = (value << 4) | static_cast<std::uint64_t>(digit);
     }
-    return {TemporaryKind::Backup, index};
+    return value;
+}
+
+std::string Hex(std::uint64_t value) {
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), kHexDigits[value & 0xF]);
+        value >>= 4;
+    } while (value != 0);
+    return digits;
+}
+
+// "<pid>-<start>", as MakeTemporaryName writes the maker of a NewContent file.
+template <typename Char>
+std::optional<ProcessStamp> ParseOwner(std::basic_string_view<Char> text) {
+    const std::size_t dash = text.find(static_cast<Char>('-'));
+    if (dash == std::basic_string_view<Char>::npos) {
+        return std::nullopt;
+    }
+    const auto id = ParseHex(text.substr(0, dash));
+    const auto start = ParseHex(text.substr(dash + 1));
+    if (!id || !start) {
+        return std::nullopt;
+    }
+    return ProcessStamp{*id, *start};
+}
+
+// What follows ".kestrove-R.": "<suffix>" or "<middle>.<suffix>".
+template <typename Char>
+TemporaryName ParseTail(std::basic_string_view<Char> tail) {
+    const std::size_t dot = tail.rfind(static_cast<Char>('.'));
+    if (dot == std::basic_string_view<Char>::npos) {
+        if (Equals(tail, kNewContent)) {
+            return {TemporaryKind::NewContent, 0, std::nullopt};
+        }
+        if (Equals(tail, kUnmarked)) {
+            return {TemporaryKind::Unmarked, 0, std::nullopt};
+        }
+        return {};
+    }
+    const std::basic_string_view<Char> middle = tail.substr(0, dot);
+    const std::basic_string_view<Char> suffix = tail.substr(dot + 1);
+    if (Equals(suffix, kNewContent)) {
+        if (const auto owner = ParseOwner(middle)) {
+            return {TemporaryKind::NewContent, 0, owner};
+        }
+        return {};
+    }
+    TemporaryKind kind = TemporaryKind::None;
+    if (Equals(suffix, kUndo)) {
+        kind = TemporaryKind::Undo;
+    } else if (Equals(suffix, kCommitted)) {
+        kind = TemporaryKind::Committed;
+    } else if (Equals(suffix, kLegacyBackup)) {
+        kind = TemporaryKind::LegacyBackup;
+    } else {
+        return {};
+    }
+    const auto index = ParseHex(middle);
+    if (!index) {
+        return {};
+    }
+    return {kind, *index, std::nullopt};
 }
 
 template <typename Char>
 TemporaryName Parse(std::basic_string_view<Char> name) {
-    if (!HasAt(name, 0, kPrefix) || name.size() < kPrefix.size() + kRandomLength + 4) {
+    const std::size_t randomEnd = kPrefix.size() + kRandomLength;
+    if (name.size() < randomEnd + 2 || !Equals(name.substr(0, kPrefix.size()), kPrefix) ||
+        name[randomEnd] != static_cast<Char>('.')) {
         return {};
     }
-    for (std::size_t i = 0; i < kRandomLength; ++i) {
-        const Char c = name[kPrefix.size() + i];
+    for (std::size_t i = kPrefix.size(); i < randomEnd; ++i) {
+        const Char c = name[i];
         if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) {
             return {};
         }
     }
-    const std::size_t tail = kPrefix.size() + kRandomLength;
-    const std::size_t shortLength = tail + kNewContentSuffix.size();
-    if (name.size() == shortLength && HasAt(name, tail, kNewContentSuffix)) {
-        return {TemporaryKind::NewContent, 0};
-    }
-    if (name.size() == shortLength && HasAt(name, tail, kUnmarkedSuffix)) {
-        return {TemporaryKind::Unmarked, 0};
-    }
-    if (name[tail] == static_cast<Char>('.')) {
-        return ParseBackupTail(name, tail + 1);
-    }
-    return {};
+    return ParseTail(name.substr(randomEnd + 1));
+}
+
+// ".kestrove-R." of a name made here.
+std::string_view StemOf(std::string_view name) {
+    return name.substr(0, kPrefix.size() + kRandomLength + 1);
 }
 
 }  // namespace
 
-std::string MakeTemporaryName() {
+std::string MakeTemporaryName(const ProcessStamp& owner) {
     // Uniqueness comes from exclusive creation; the random part only makes collisions rare.
     thread_local std::mt19937_64 generator{std::random_device{}()};
     std::uniform_int_distribution<std::size_t> pick(0, kAlphabet.size() - 1);
@@ -97,19 +152,21 @@ std::string MakeTemporaryName() {
     for (std::size_t i = 0; i < kRandomLength; ++i) {
         name.push_back(kAlphabet[pick(generator)]);
     }
-    name.append(kNewContentSuffix);
+    name.push_back('.');
+    name.append(Hex(owner.id)).append("-").append(Hex(owner.start)).append(".");
+    name.append(kNewContent);
     return name;
 }
 
-std::string BackupNameOf(std::string_view newContentName, std::uint64_t fileIndex) {
-    std::string name(newContentName.substr(0, kPrefix.size() + kRandomLength));
-    name.push_back('.');
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), kHexDigits[fileIndex & 0xF]);
-        fileIndex >>= 4;
-    } while (fileIndex != 0);
-    name.append(digits).append(kBackupSuffix);
+std::string UndoNameOf(std::string_view newContentName, std::uint64_t fileIndex) {
+    std::string name(StemOf(newContentName));
+    name.append(Hex(fileIndex)).append(".").append(kUndo);
+    return name;
+}
+
+std::string CommittedNameOf(std::string_view undoName) {
+    std::string name(undoName.substr(0, undoName.size() - kUndo.size()));
+    name.append(kCommitted);
     return name;
 }
 

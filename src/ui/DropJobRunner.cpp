@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "FileFailure.h"
-#include "Leftovers.h"
 #include "Rounding.h"
 
 namespace kestrove {
@@ -24,10 +23,6 @@ DropWork DropWork::FromCore() {
     work.walk = [](const std::filesystem::path& folder, std::vector<std::filesystem::path>& results,
                    const WalkObserver& observer) {
         return CollectFolderFiles({folder}, u"*.*", results, true, observer);
-    };
-    work.cleanLeftover = [](const std::filesystem::path& path) { (void)CleanLeftover(path); };
-    work.cleanLeftoversBeside = [](const std::filesystem::path& file) {
-        CleanLeftoversBeside(file);
     };
     work.startBatch = [](Direction direction, std::int32_t key, std::stop_token stop) {
         return std::unique_ptr<FileBatch>(
@@ -131,7 +126,6 @@ bool DropJobRunner::RunPath(const std::filesystem::path& path, const DropJob& jo
         case PathKind::Folder:
             return RunFolder(path, state, stop);
         case PathKind::RegularFile:
-            CleanBeside(path, state);
             return TransformOnce(path, state, stop, std::nullopt);
         case PathKind::Other:
             if (!state.batch->Finish()) {
@@ -167,12 +161,6 @@ bool DropJobRunner::TransformOnce(const std::filesystem::path& file, DropState& 
     return state.batch->Add(file, std::move(finished));
 }
 
-void DropJobRunner::CleanBeside(const std::filesystem::path& file, DropState& state) {
-    if (m_work.cleanLeftoversBeside && state.cleanedBeside.insert(file.parent_path()).second) {
-        m_work.cleanLeftoversBeside(file);
-    }
-}
-
 bool DropJobRunner::RunFolder(const std::filesystem::path& folder, DropState& state,
                               std::stop_token stop) {
     // What the walk reports comes after the files before it are in place.
@@ -192,14 +180,13 @@ bool DropJobRunner::RunFolder(const std::filesystem::path& folder, DropState& st
     if (m_work.walk(folder, files, observer) == WalkEnd::Stopped || stop.stop_requested()) {
         return false;
     }
-    // Before any file is written: a backup's old content must be back in its file first.
+    // Before any file of the walk is written; the run deals with each folder once, and with the
+    // folders of files no walk met (a dropped file, a link's target) before their first file.
     for (const std::filesystem::path& leftover : leftovers) {
         if (stop.stop_requested()) {
             return false;
         }
-        if (m_work.cleanLeftover) {
-            m_work.cleanLeftover(leftover);
-        }
+        state.batch->SettleLeftoversOf(leftover);
     }
     const std::size_t count = files.size();
     for (std::size_t i = 1; i <= count; ++i) {

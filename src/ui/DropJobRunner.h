@@ -57,10 +57,6 @@ struct DropWork {
     std::function<WalkEnd(const std::filesystem::path&, std::vector<std::filesystem::path>&,
                           const WalkObserver&)>
         walk;
-    // Deals with a crash leftover that the walk met (Leftovers.h), before any file is written.
-    std::function<void(const std::filesystem::path&)> cleanLeftover;
-    // The same for every leftover beside a dropped file, before that file is transformed.
-    std::function<void(const std::filesystem::path&)> cleanLeftoversBeside;
     // Starts the run of files of one drop, which transforms them in order (BatchedTransform).
     std::function<std::unique_ptr<FileBatch>(Direction, std::int32_t cipherKey, std::stop_token)>
         startBatch;
@@ -89,7 +85,6 @@ class DropJobRunner {
     // What one drop keeps while it runs.
     struct DropState {
         std::set<FileId> seen;  // each real file is transformed once per drop
-        std::set<std::filesystem::path> cleanedBeside;  // folders of dropped files, cleaned once
         std::unique_ptr<FileBatch> batch;
     };
 
@@ -100,7 +95,6 @@ class DropJobRunner {
     // Gives the file to the drop's run of files; width is the bar's width once it is done.
     bool TransformOnce(const std::filesystem::path& file, DropState& state, std::stop_token stop,
                        std::optional<int> width);
-    void CleanBeside(const std::filesystem::path& file, DropState& state);
     bool RunFolder(const std::filesystem::path& folder, DropState& state, std::stop_token stop);
 
     DropView& m_view;

@@ -53,8 +53,10 @@ class BatchRun : public ::testing::Test {
     }
     bool IsOld(std::size_t i) const { return ReadBytes(m_files[i]) == m_plain[i]; }
 
-    // Records what file i is told, and checks what the files hold at that moment: no later file
-    // has its new content yet, every earlier file that was done has.
+    // Records what file i is told, and checks what the files hold at that moment: a failure is
+    // told before any later file has its new content, and every earlier file that was done has
+    // it. (A success is told once its folder is durable, which may be after later files of its
+    // batch were renamed.)
     FileFinished Told(std::size_t i, bool goOn = true) {
         return [this, i, goOn](const FileOutcome& outcome) {
             std::string event = std::to_string(i);
@@ -65,9 +67,9 @@ class BatchRun : public ::testing::Test {
                 event += " failed: " + std::string(outcome.failure->description.begin(),
                                                    outcome.failure->description.end());
                 EXPECT_TRUE(IsOld(i)) << i;
-            }
-            for (std::size_t j = i + 1; j < m_files.size(); ++j) {
-                EXPECT_TRUE(IsOld(j)) << "file " << j << " when " << i << " is told";
+                for (std::size_t j = i + 1; j < m_files.size(); ++j) {
+                    EXPECT_TRUE(IsOld(j)) << "file " << j << " when " << i << " is told";
+                }
             }
             for (std::size_t j = 0; j < i; ++j) {
                 EXPECT_EQ(IsNew(j), m_events[j].ends_with("done")) << j << " when " << i;
@@ -164,12 +166,19 @@ TEST_F(BatchRun, StopWhileABatchIsWrittenLeavesItUnrenamed) {
     EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());
 }
 
-// As when the quit label ends a box: files 6 and 7, staged with file 5, keep their old content.
+// As when the quit label ends the box about file 5: files 6 and 7, staged with it, keep their
+// old content. (Only a failure's box can end a run: successes are told once their batch is
+// durable.)
 TEST_F(BatchRun, EndingWhenAFileIsToldLeavesTheRestOfItsBatchUnrenamed) {
     MakeFiles(10);
+    m_settings.beforePlace = [this](const fs::path& path) -> IoStatus {
+        return path == m_files[5] ? IoStatus(IoError{u"refused"}) : std::nullopt;
+    };
     EXPECT_FALSE(RunAll({}, 5));
-    EXPECT_EQ(m_events, DoneUpTo(5));
-    for (std::size_t i = 6; i < 10; ++i) {
+    std::vector<std::string> expected = DoneUpTo(4);
+    expected.push_back("5 failed: refused");
+    EXPECT_EQ(m_events, expected);
+    for (std::size_t i = 5; i < 10; ++i) {
         EXPECT_TRUE(IsOld(i)) << i;
     }
     EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 
 #include "FileTransform.h"
 #include "Leftovers.h"
 #include "PathInfo.h"
 #include "StalledTransform.h"
 #include "TemporaryName.h"
+#include "TextCodec.h"
 #include "TestPlatform.h"
 #include "TransformTestSupport.h"
 
@@ -21,6 +23,7 @@ using testing::Bytes;
 using testing::FolderNames;
 using testing::kStalledKey;
 using testing::MakeReadOnly;
+using testing::OldContentOf;
 using testing::OurTemporaryNames;
 using testing::RandomBytes;
 using testing::ReadBytes;
@@ -34,10 +37,17 @@ constexpr std::size_t kBlock = 4096;
 TEST(Leftovers, KilledTransformsLeaveLeftoversThatTheNextRunRemoves) {
     ScratchFolder folder;
     std::vector<Bytes> plain;
+    // All three run at once: each would deal with the others' leftovers first, were they dead.
+    std::vector<std::unique_ptr<StalledTransform>> running;
     for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
         plain.push_back(RandomBytes(8 * kBlock, static_cast<std::uint32_t>(plain.size() + 1)));
         WriteBytes(folder / name, plain.back());
-        StalledTransform(folder / name, WriteStage::NewContent, 4 * kBlock, kBlock).Kill();
+        running.push_back(
+            std::make_unique<StalledTransform>(folder / name, WriteStage::NewContent, 4 * kBlock,
+                                               kBlock));
+    }
+    for (auto& transform : running) {
+        transform->Kill();
     }
     ASSERT_EQ(OurTemporaryNames(folder.path()).size(), 3u);
     // Names that only look like ours.
@@ -45,7 +55,7 @@ TEST(Leftovers, KilledTransformsLeaveLeftoversThatTheNextRunRemoves) {
     WriteBytes(folder / ".kestrove-short.new", Bytes{2});
     fs::create_directory(folder / ".kestrove-abcdefghijkl.new");
 
-    CleanLeftoversBeside(folder / "b.bin");
+    EXPECT_FALSE(CleanLeftoversBeside(folder / "b.bin").has_value());
 
     EXPECT_EQ(FolderNames(folder.path()),
               (std::vector<std::string>{".kestrove-abcdefghijkl.new", ".kestrove-short.new",
@@ -65,12 +75,12 @@ TEST(Leftovers, TemporaryOfALiveTransformIsLeftAloneUntilItsProcessDies) {
     const std::vector<std::string> held = OurTemporaryNames(folder.path());
     ASSERT_EQ(held.size(), 1u);
 
-    EXPECT_EQ(CleanLeftover(folder / held.front()), LeftoverFate::InUse);
-    CleanLeftoversBeside(file);
+    EXPECT_EQ(CleanLeftover(folder / held.front()).fate, LeftoverFate::InUse);
+    EXPECT_FALSE(CleanLeftoversBeside(file).has_value());  // new content only: no file blocked
     EXPECT_EQ(OurTemporaryNames(folder.path()), held);
 
     running.Kill();
-    EXPECT_EQ(CleanLeftover(folder / held.front()), LeftoverFate::Removed);
+    EXPECT_EQ(CleanLeftover(folder / held.front()).fate, LeftoverFate::Removed);
     EXPECT_EQ(FolderNames(folder.path()), std::vector<std::string>{"data.bin"});
     EXPECT_EQ(ReadBytes(file), plain);
 }
@@ -79,12 +89,12 @@ TEST(Leftovers, EarlierVersionsTemporariesAreKept) {
     ScratchFolder folder;
     const fs::path unmarked = folder / ".kestrove-abcdefghijkl.tmp";
     WriteBytes(unmarked, Bytes{7, 8, 9});
-    EXPECT_EQ(CleanLeftover(unmarked), LeftoverFate::Kept);
-    CleanLeftoversBeside(unmarked);
+    EXPECT_EQ(CleanLeftover(unmarked).fate, LeftoverFate::Kept);
+    (void)CleanLeftoversBeside(unmarked);
     EXPECT_EQ(ReadBytes(unmarked), (Bytes{7, 8, 9}));
 }
 
-// A file with three names, whose in-place rewrite was killed half-way: its backup is the only
+// A file with three names, whose in-place rewrite was killed half-way: its undo file is the only
 // whole copy of the old content.
 class KilledInPlaceRewrite : public testing::ThreeNamedFile {
   protected:
@@ -93,23 +103,23 @@ class KilledInPlaceRewrite : public testing::ThreeNamedFile {
         StalledTransform(m_first, WriteStage::InPlace, 5 * kBlock, kBlock).Kill();
         const std::vector<std::string> names = OurTemporaryNames(m_folder.path());
         ASSERT_EQ(names.size(), 1u);
-        ASSERT_EQ(ParseTemporaryName(names.front()).kind, TemporaryKind::Backup);
+        ASSERT_EQ(ParseTemporaryName(names.front()).kind, TemporaryKind::Undo);
         m_backup = m_folder / names.front();
-        ASSERT_EQ(ReadBytes(m_backup), m_plain);
+        ASSERT_EQ(OldContentOf(m_backup), m_plain);
         ASSERT_NE(ReadBytes(m_first), m_plain);
     }
 
     void ExpectBackupKept() {
         EXPECT_EQ(OurTemporaryNames(m_folder.path()),
                   std::vector<std::string>{m_backup.filename().string()});
-        EXPECT_EQ(ReadBytes(m_backup), m_plain);
+        EXPECT_EQ(OldContentOf(m_backup), m_plain);
     }
 
     fs::path m_backup;
 };
 
 TEST_F(KilledInPlaceRewrite, NextRunPutsTheOldContentBack) {
-    EXPECT_EQ(CleanLeftover(m_backup), LeftoverFate::Restored);
+    EXPECT_EQ(CleanLeftover(m_backup).fate, LeftoverFate::Restored);
     EXPECT_EQ(ReadBytes(m_first), m_plain);
     EXPECT_EQ(ReadBytes(m_second), m_plain);
     EXPECT_EQ(ReadBytes(m_third), m_plain);
@@ -128,8 +138,12 @@ TEST_F(KilledInPlaceRewrite, BackupIsKeptWhenItsFileChangedLength) {
         grow.put('x');
     }
     const Bytes changed = ReadBytes(m_first);
-    EXPECT_EQ(CleanLeftover(m_backup), LeftoverFate::Kept);
-    CleanLeftoversBeside(m_first);
+    EXPECT_EQ(CleanLeftover(m_backup).fate, LeftoverFate::Kept);
+    // Kept, and the file is not written while it is.
+    const platform::IoStatus blocked = CleanLeftoversBeside(m_first);
+    ASSERT_TRUE(blocked.has_value());
+    EXPECT_NE(blocked->description.find(PathText(m_backup)), std::u16string::npos);
+    EXPECT_EQ(EncryptFile(m_second, kStalledKey).kind, FileOutcome::Kind::Failed);
     ExpectBackupKept();
     EXPECT_EQ(ReadBytes(m_first), changed);
 }
@@ -138,7 +152,7 @@ TEST_F(KilledInPlaceRewrite, BackupIsKeptWhenItsFileIsNoLongerInItsFolder) {
     const Bytes half = ReadBytes(m_third);
     fs::remove(m_first);
     fs::remove(m_second);
-    EXPECT_EQ(CleanLeftover(m_backup), LeftoverFate::Kept);
+    EXPECT_EQ(CleanLeftover(m_backup).fate, LeftoverFate::Kept);
     ExpectBackupKept();
     EXPECT_EQ(ReadBytes(m_third), half);
 }
@@ -146,7 +160,10 @@ TEST_F(KilledInPlaceRewrite, BackupIsKeptWhenItsFileIsNoLongerInItsFolder) {
 TEST_F(KilledInPlaceRewrite, BackupIsKeptWhenItsFileIsNowReadOnly) {
     const Bytes half = ReadBytes(m_first);
     MakeReadOnly(m_first);
-    EXPECT_EQ(CleanLeftover(m_backup), LeftoverFate::Kept);
+    // It cannot be put back: kept, and the file is not written while it is.
+    const LeftoverResult result = CleanLeftover(m_backup);
+    EXPECT_EQ(result.fate, LeftoverFate::Failed);
+    EXPECT_TRUE(result.blocksFile.has_value());
     ExpectBackupKept();
     EXPECT_EQ(ReadBytes(m_first), half);
 }

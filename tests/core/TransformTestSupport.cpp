@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "TemporaryName.h"
+#include "UndoRecord.h"
 #include "TestPlatform.h"
 
 namespace kestrove::testing {
@@ -78,6 +79,20 @@ void ThreeNamedFile::SetUp() {
     WriteBytes(m_first, m_plain);
     std::filesystem::create_hard_link(m_first, m_second);
     std::filesystem::create_hard_link(m_first, m_third);
+}
+
+Bytes OldContentOf(const std::filesystem::path& undoFile) {
+    Bytes bytes = ReadBytes(undoFile);
+    if (bytes.size() < kUndoRecordSize) {
+        ADD_FAILURE() << undoFile << " is too short for an undo file";
+        return bytes;
+    }
+    UndoRecordBytes record{};
+    std::copy(bytes.end() - static_cast<std::ptrdiff_t>(kUndoRecordSize), bytes.end(),
+              record.begin());
+    EXPECT_TRUE(DecodeUndoRecord(record).has_value()) << undoFile << " ends in no record";
+    bytes.resize(bytes.size() - kUndoRecordSize);
+    return bytes;
 }
 
 std::vector<std::string> OurTemporaryNames(const std::filesystem::path& folder) {

@@ -51,6 +51,9 @@ class ThreeNamedFile : public ::testing::Test {
     Bytes m_plain = RandomBytes(10 * 4096 + 99, 21);
 };
 
+// The old content an undo file keeps, without the record after it (which must be a record).
+[[nodiscard]] Bytes OldContentOf(const std::filesystem::path& undoFile);
+
 // Names in a folder, sorted.
 [[nodiscard]] std::vector<std::string> FolderNames(const std::filesystem::path& folder);
 // Those of them that are our temporary names, of any form.

@@ -16,24 +16,33 @@ using namespace std::chrono_literals;
 
 using FakeView = RecordingDropView;
 
-// Transforms each file at once: the fakes need no batches.
+// Transforms each file at once: the fakes need no batches. Leftovers met by a walk are handed to
+// settle.
 class ImmediateBatch final : public FileBatch {
   public:
-    explicit ImmediateBatch(std::function<FileOutcome(const fs::path&)> transform)
-        : m_transform(std::move(transform)) {}
+    ImmediateBatch(std::function<FileOutcome(const fs::path&)> transform,
+                   std::function<void(const fs::path&)> settle)
+        : m_transform(std::move(transform)), m_settle(std::move(settle)) {}
     bool Add(const fs::path& path, FileFinished finished) override {
         return finished(m_transform(path));
     }
     bool Pass(FileFinished finished) override { return finished(FileOutcome{}); }
     bool Finish() override { return true; }
+    void SettleLeftoversOf(const fs::path& temporary) override {
+        if (m_settle) {
+            m_settle(temporary);
+        }
+    }
 
   private:
     std::function<FileOutcome(const fs::path&)> m_transform;
+    std::function<void(const fs::path&)> m_settle;
 };
 
-void TransformAtOnce(DropWork& work, std::function<FileOutcome(const fs::path&)> transform) {
-    work.startBatch = [transform](Direction, std::int32_t, std::stop_token) {
-        return std::unique_ptr<FileBatch>(std::make_unique<ImmediateBatch>(transform));
+void TransformAtOnce(DropWork& work, std::function<FileOutcome(const fs::path&)> transform,
+                     std::function<void(const fs::path&)> settle = {}) {
+    work.startBatch = [transform, settle](Direction, std::int32_t, std::stop_token) {
+        return std::unique_ptr<FileBatch>(std::make_unique<ImmediateBatch>(transform, settle));
     };
 }
 
@@ -111,9 +120,10 @@ TEST(DropJobRunner, UnexpectedErrorAbandonsTheDrop) {
     EXPECT_EQ(transformed, (std::vector<fs::path>{"/d/a", "/d/next"}));
 }
 
-// Leftovers are dealt with before any file is written: those a walk met, after the walk; those
-// beside a dropped file, once per folder, before that file.
-TEST(DropJobRunner, LeftoversAreCleanedBeforeTheFilesAreWritten) {
+// Leftovers a walk met are handed to the run after the walk, before any file of the walk is
+// written; those beside a dropped file are the run's own business (it settles each folder before
+// its first file).
+TEST(DropJobRunner, LeftoversAWalkMetAreSettledBeforeItsFilesAreWritten) {
     FakeView view;
     std::vector<fs::path> transformed;
     std::vector<std::string> log;
@@ -121,32 +131,28 @@ TEST(DropJobRunner, LeftoversAreCleanedBeforeTheFilesAreWritten) {
     work.walk = [walk = work.walk, &log](const fs::path& folder, std::vector<fs::path>& results,
                                          const WalkObserver& observer) {
         observer.onTemporary(folder / ".kestrove-abcdefghijkl.new");
-        observer.onTemporary(folder / "sub" / ".kestrove-abcdefghijkl.1.old");
+        observer.onTemporary(folder / "sub" / ".kestrove-abcdefghijkl.1.undo");
         log.push_back("walked " + folder.generic_string());
         return walk(folder, results, observer);
     };
-    work.cleanLeftover = [&log](const fs::path& path) {
-        log.push_back("clean " + path.generic_string());
-    };
-    work.cleanLeftoversBeside = [&log](const fs::path& file) {
-        log.push_back("beside " + file.generic_string());
-    };
-    TransformAtOnce(work, [&log](const fs::path& path) {
-        log.push_back("transform " + path.generic_string());
-        return FileOutcome{};
-    });
+    TransformAtOnce(
+        work,
+        [&log](const fs::path& path) {
+            log.push_back("transform " + path.generic_string());
+            return FileOutcome{};
+        },
+        [&log](const fs::path& path) { log.push_back("settle " + path.generic_string()); });
     DropJobRunner runner(view, work);
     runner.Enqueue({0, {"/d/x.txt", "/d/f", "/d/y.txt", "/e/z.txt"}, 50});
     ASSERT_TRUE(view.WaitFor(4));
     runner.Stop();
     EXPECT_EQ(view.Events(),
               (std::vector<std::string>{"begin 0", "width 108", "width 217", "end 0"}));
-    EXPECT_EQ(log, (std::vector<std::string>{"beside /d/x.txt", "transform /d/x.txt", "walked /d/f",
-                                             "clean /d/f/.kestrove-abcdefghijkl.new",
-                                             "clean /d/f/sub/.kestrove-abcdefghijkl.1.old",
+    EXPECT_EQ(log, (std::vector<std::string>{"transform /d/x.txt", "walked /d/f",
+                                             "settle /d/f/.kestrove-abcdefghijkl.new",
+                                             "settle /d/f/sub/.kestrove-abcdefghijkl.1.undo",
                                              "transform /d/f/a.txt", "transform /d/f/b.txt",
-                                             "transform /d/y.txt", "beside /e/z.txt",
-                                             "transform /e/z.txt"}));
+                                             "transform /d/y.txt", "transform /e/z.txt"}));
 }
 
 TEST(DropJobRunner, EmptyFolderLeavesTheBarAndCompletes) {

@@ -6,6 +6,7 @@
 #include "PathInfo.h"
 #include "PlatformFile.h"
 #include "TemporaryName.h"
+#include "UndoRecord.h"
 
 namespace kestrove::test {
 namespace {
@@ -27,21 +28,34 @@ fs::path MakeLeftover(const fs::path& folder, const std::string& name, std::size
     return leftover;
 }
 
-TEST_F(DropTest, DroppedFolderLosesItsLeftoversAndGetsItsBackupsBack) {
+// What a crash half-way through encrypting a file in place leaves: the file's first half new, its
+// second half old, and beside it the undo file, its whole old content and the record.
+void TearWithUndoFile(const fs::path& file, const std::vector<std::uint8_t>& old) {
+    const std::optional<FileId> id = IdentifyFile(file);
+    ASSERT_TRUE(id.has_value());
+    std::vector<std::uint8_t> undo = old;
+    const UndoRecordBytes record =
+        EncodeUndoRecord({Direction::Encrypt, kKey, old.size(), id->index, {}});
+    undo.insert(undo.end(), record.begin(), record.end());
+    WriteBytes(file.parent_path() / UndoNameOf(".kestrove-yzabcdefghij.1-2.new", id->index), undo);
+    std::vector<std::uint8_t> torn = Encrypted(old, kKey);
+    std::copy(old.begin() + static_cast<std::ptrdiff_t>(old.size() / 2), old.end(),
+              torn.begin() + static_cast<std::ptrdiff_t>(old.size() / 2));
+    WriteBytes(file, torn);
+}
+
+TEST_F(DropTest, DroppedFolderLosesItsLeftoversAndGetsItsOldContentBack) {
     Open();
     const fs::path folder = MakeFolder("F", 3);
     const fs::path sub = folder / "sub";
     fs::create_directory(sub);
     MakeLeftover(folder, ".kestrove-abcdefghijkl.new", 300);
     MakeLeftover(sub, ".kestrove-mnopqrstuvwx.new", 10);
-    // A file with two names whose in-place rewrite crashed half-way: its backup holds the whole
-    // old content, the file a mix.
+    // A file with two names whose in-place rewrite crashed half-way: its undo file holds the
+    // whole old content, the file a mix.
     const fs::path linked = MakeFile(sub / "linked.txt", 400);
     fs::create_hard_link(linked, sub / "again.txt");
-    const std::optional<FileId> id = IdentifyFile(linked);
-    ASSERT_TRUE(id.has_value());
-    WriteBytes(sub / BackupNameOf(".kestrove-yzabcdefghij.new", id->index), plain.at(linked));
-    WriteBytes(linked, SampleBytes(400, 7));
+    TearWithUndoFile(linked, plain.at(linked));
 
     ASSERT_TRUE(Drop(0, {folder}));
     ASSERT_TRUE(WaitForDrops(1));
@@ -71,7 +85,7 @@ TEST_F(DropTest, DroppedFileFirstClearsItsFolderButNotWhatARunningCopyHolds) {
     EXPECT_FALSE(fs::exists(leftover));
     EXPECT_TRUE(fs::exists(earlier));  // an earlier version's: it may be a backup
     EXPECT_TRUE(fs::exists(held.path));
-    platform::RemoveTemporary(held);
+    EXPECT_FALSE(platform::RemoveTemporary(held).has_value());
 }
 
 }  // namespace

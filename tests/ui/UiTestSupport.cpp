@@ -55,6 +55,9 @@ class HookedBatch final : public FileBatch {
     }
     bool Pass(FileFinished finished) override { return m_real->Pass(std::move(finished)); }
     bool Finish() override { return m_real->Finish(); }
+    void SettleLeftoversOf(const std::filesystem::path& temporary) override {
+        m_real->SettleLeftoversOf(temporary);
+    }
 
   private:
     std::unique_ptr<FileBatch> m_real;
