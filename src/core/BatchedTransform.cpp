@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
+#include <memory>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -46,18 +48,23 @@ void RunTogether(std::size_t count, unsigned threads,
     }
 }
 
-// One file of a batch: staged, or with its fate already known.
+// What a real file met again in the same run is told: what it was told the first time.
+using Fate = std::shared_ptr<std::optional<FileOutcome>>;
+
+// One file of a batch: staged, or with its fate already known, or a real file met before.
 struct Entry {
     std::optional<detail::StagedFile> staged;
     FileOutcome outcome;
     FileFinished finished;
+    std::filesystem::path path;  // as given, for messages
+    Fate fate;                   // filled when it is told, for the files that meet it again
+    Fate again;                  // for a file met before: the fate of its first meeting
 };
 
 // A file of a batch whose new content is in place (or that had nothing to do), not yet told.
 struct Placed {
-    const FileFinished* finished = nullptr;
+    Entry* entry = nullptr;
     FileOutcome outcome;
-    std::filesystem::path path;                   // as given, for messages
     std::optional<std::filesystem::path> folder;  // to sync before it is told, if renamed there
 };
 
@@ -68,6 +75,15 @@ struct BatchedTransform::State {
           const detail::BatchSettings& settings)
         : direction(direction), key(key), stop(std::move(stop)), settings(settings) {
         this->settings.transform.leftovers = &leftovers;
+        // Each real file is transformed once per run, whatever path it is reached by.
+        this->settings.transform.firstTime = [this](const FileId& file) {
+            auto [known, first] = seen.try_emplace(file);
+            if (first) {
+                known->second = std::make_shared<std::optional<FileOutcome>>();
+            }
+            lastMet = known->second;
+            return first;
+        };
     }
 
     Direction direction;
@@ -75,6 +91,8 @@ struct BatchedTransform::State {
     std::stop_token stop;
     detail::BatchSettings settings;
     LeftoverGuard leftovers;
+    std::map<FileId, Fate> seen;
+    Fate lastMet;  // the fate of the file the last staging opened
     std::vector<Entry> pending;
     std::uint64_t pendingBytes = 0;
     bool ended = false;
@@ -95,7 +113,8 @@ struct BatchedTransform::State {
     void Flush(std::vector<IoStatus>& results);
     FileOutcome Place(Entry& entry, const IoStatus& flushed, platform::NativeFile& replaced);
     bool TellPlaced(std::vector<Placed>& placed);
-    bool Tell(const FileFinished& finished, const FileOutcome& outcome);
+    bool TellAgain(Entry& entry);
+    bool Tell(Entry& entry, const FileOutcome& outcome);
     bool End() {
         ended = true;
         pending.clear();  // what is staged and not in place goes, unrenamed
@@ -145,6 +164,10 @@ bool BatchedTransform::State::Commit() {
             break;
         }
         Entry& entry = pending[i];
+        if (entry.again) {
+            goOn = TellPlaced(placed) && TellAgain(entry);
+            continue;
+        }
         replaced.emplace_back();
         FileOutcome outcome = Place(entry, flushed[i], replaced.back());
         if (outcome.kind == FileOutcome::Kind::Stopped) {
@@ -152,15 +175,14 @@ bool BatchedTransform::State::Commit() {
             break;
         }
         if (outcome.ok()) {
-            Placed done{&entry.finished, std::move(outcome), {}, std::nullopt};
+            Placed done{&entry, std::move(outcome), std::nullopt};
             if (entry.staged) {
-                done.path = entry.staged->path;
                 done.folder = entry.staged->realPath.parent_path();
             }
             placed.push_back(std::move(done));
             continue;
         }
-        goOn = TellPlaced(placed) && Tell(entry.finished, outcome);
+        goOn = TellPlaced(placed) && Tell(entry, outcome);
     }
     // The renames that happened are made durable and told, also when the run ends here.
     goOn = TellPlaced(placed) && goOn;
@@ -239,18 +261,32 @@ bool BatchedTransform::State::TellPlaced(std::vector<Placed>& placed) {
             const auto at = std::find(folders.begin(), folders.end(), *file.folder);
             if (const IoStatus& failure = synced[static_cast<std::size_t>(at - folders.begin())]) {
                 file.outcome = FileOutcome{FileOutcome::Kind::Failed,
-                                           FileFailure{file.path, failure->description}, true};
+                                           FileFailure{file.entry->path, failure->description},
+                                           true};
             }
         }
         // Once the run has ended the rest are still in place, but nobody is told any more.
-        goOn = goOn && Tell(*file.finished, file.outcome);
+        goOn = goOn && Tell(*file.entry, file.outcome);
     }
     placed.clear();
     return goOn;
 }
 
-bool BatchedTransform::State::Tell(const FileFinished& finished, const FileOutcome& outcome) {
-    return finished(outcome) && !stop.stop_requested();
+// A real file met again is told what its first meeting was told, which is always told first:
+// done, or the same failure, never a second transform.
+bool BatchedTransform::State::TellAgain(Entry& entry) {
+    FileOutcome outcome = entry.again->value_or(FileOutcome{});
+    if (outcome.failure) {
+        outcome.failure->path = entry.path;
+    }
+    return Tell(entry, outcome);
+}
+
+bool BatchedTransform::State::Tell(Entry& entry, const FileOutcome& outcome) {
+    if (entry.fate) {
+        *entry.fate = outcome;
+    }
+    return entry.finished(outcome) && !stop.stop_requested();
 }
 
 namespace {
@@ -286,11 +322,19 @@ bool BatchedTransform::Add(const std::filesystem::path& path, FileFinished finis
     if (state.ended || state.stop.stop_requested()) {
         return state.End();
     }
-    Entry entry{detail::StagedFile(), {}, std::move(finished)};
-    switch (detail::StageFile(path, state.direction, state.key, state.stop,
-                              state.settings.transform, state.settings.limits.aloneFrom,
-                              *entry.staged, entry.outcome)) {
+    Entry entry{detail::StagedFile(), {}, std::move(finished), path, nullptr, nullptr};
+    state.lastMet.reset();
+    const detail::StageEnd end = detail::StageFile(path, state.direction, state.key, state.stop,
+                                                   state.settings.transform,
+                                                   state.settings.limits.aloneFrom, *entry.staged,
+                                                   entry.outcome);
+    entry.fate = state.lastMet;
+    switch (end) {
         case detail::StageEnd::Staged:
+            return state.Queue(std::move(entry));
+        case detail::StageEnd::Again:
+            entry.staged.reset();
+            entry.again = std::move(entry.fate);
             return state.Queue(std::move(entry));
         case detail::StageEnd::Finished:
             if (entry.outcome.kind == FileOutcome::Kind::Stopped) {
@@ -306,9 +350,12 @@ bool BatchedTransform::Add(const std::filesystem::path& path, FileFinished finis
     if (!state.Commit()) {
         return false;
     }
-    const FileOutcome outcome = detail::TransformFileWith(path, state.direction, state.key,
-                                                          state.stop, state.settings.transform);
-    if (outcome.kind == FileOutcome::Kind::Stopped || !state.Tell(entry.finished, outcome)) {
+    // Met already: this very file, on its own now.
+    detail::TransformSettings alone = state.settings.transform;
+    alone.firstTime = nullptr;
+    const FileOutcome outcome =
+        detail::TransformFileWith(path, state.direction, state.key, state.stop, alone);
+    if (outcome.kind == FileOutcome::Kind::Stopped || !state.Tell(entry, outcome)) {
         return state.End();
     }
     return true;
@@ -318,7 +365,8 @@ bool BatchedTransform::Pass(FileFinished finished) {
     if (m_state->ended) {
         return false;
     }
-    return m_state->Queue(Entry{std::nullopt, FileOutcome{}, std::move(finished)});
+    return m_state->Queue(Entry{std::nullopt, FileOutcome{}, std::move(finished), {}, nullptr,
+                                nullptr});
 }
 
 bool BatchedTransform::Finish() {

@@ -42,7 +42,8 @@ namespace detail {
 struct BatchSettings;
 }
 
-// Group commit. Each file's new content goes to its temporary file as with TransformFile, but
+// Group commit. Each real file is transformed once per run: met again under the same or another
+// path, it is told what it was told the first time. Each file's new content goes to its temporary file as with TransformFile, but
 // unflushed; once a batch is full (limits.files files or limits.bytes bytes), the batch's
 // temporary files are flushed together, then put in place in order, each file's fate told right
 // after its rename (so a failure of file i is told before any later file takes its new content),

@@ -117,6 +117,8 @@ FileOutcome Transformer::Run() {
     switch (Stage(target, staged, outcome, kToEnd)) {
         case StageEnd::Finished:
             return outcome;
+        case StageEnd::Again:
+            return DoneOutcome();
         case StageEnd::Alone:
             return RewriteInPlace(target);
         case StageEnd::Staged:
@@ -162,6 +164,9 @@ StageEnd Transformer::Stage(TargetFile& target, StagedFile& staged, FileOutcome&
     };
     if (IoStatus failure = OpenSettled(target)) {
         return finished(Failed(*failure));
+    }
+    if (m_settings.firstTime && !m_settings.firstTime(FileId{target.device, target.fileIndex})) {
+        return StageEnd::Again;
     }
     // An empty file is left alone before any write access is asked for, read-only or not.
     if (target.size == 0) {

@@ -38,6 +38,9 @@ struct TransformSettings {
     FolderSyncBatch* folderSyncs = nullptr;
     // The run's record of folders whose leftovers are dealt with; none keeps one per call.
     LeftoverGuard* leftovers = nullptr;
+    // Asked once a file is open whether this run meets the real file for the first time; false
+    // ends its staging with Again. None: every file is new.
+    std::function<bool(const FileId& file)> firstTime;
 };
 
 // A file's new content, complete in a held temporary file beside it but neither flushed nor in
@@ -62,6 +65,7 @@ enum class StageEnd {
     Finished,  // nothing more to do: an empty file, a failure or a stop (see the outcome)
     Alone,     // the file must go through TransformFileWith on its own: it has several names, or
                // extras that a new file cannot be given, or more than aloneFrom bytes
+    Again,     // the run met this real file before, under this or another path: nothing done
 };
 
 // Writes the new content of path into a held temporary file beside it, without flushing it.

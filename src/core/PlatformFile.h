@@ -73,6 +73,7 @@ struct TargetFile {
     std::uint64_t size = 0;
     std::uint64_t linkCount = 1;
     std::uint64_t fileIndex = 0;  // inode number; file index on Windows
+    std::uint64_t device = 0;     // device number; volume serial number on Windows
 };
 
 // Opens the regular file behind path for reading. Folders, FIFOs, sockets and devices are refused

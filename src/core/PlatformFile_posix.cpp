@@ -115,6 +115,7 @@ void Describe(const struct stat& info, TargetFile& target) {
     target.size = static_cast<std::uint64_t>(info.st_size);
     target.linkCount = static_cast<std::uint64_t>(info.st_nlink);
     target.fileIndex = static_cast<std::uint64_t>(info.st_ino);
+    target.device = static_cast<std::uint64_t>(info.st_dev);
 }
 
 }  // namespace

@@ -19,7 +19,6 @@ int ProgressWidth(std::size_t i, std::size_t count) {
 DropWork DropWork::FromCore() {
     DropWork work;
     work.classify = [](const std::filesystem::path& path) { return ClassifyPath(path); };
-    work.identify = [](const std::filesystem::path& path) { return IdentifyFile(path); };
     work.walk = [](const std::filesystem::path& folder, std::vector<std::filesystem::path>& results,
                    const WalkObserver& observer) {
         return CollectFolderFiles({folder}, u"*.*", results, true, observer);
@@ -152,12 +151,7 @@ bool DropJobRunner::TransformOnce(const std::filesystem::path& file, DropState& 
         }
         return true;
     };
-    if (const std::optional<FileId> id = m_work.identify(file)) {
-        if (!state.seen.insert(*id).second) {
-            // The same real file, reached again through another path.
-            return state.batch->Pass(std::move(finished));
-        }
-    }
+    // The run transforms each real file once, however often it is reached.
     return state.batch->Add(file, std::move(finished));
 }
 

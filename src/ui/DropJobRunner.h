@@ -52,7 +52,6 @@ class DropView {
 // The file-system work of a drop; tests replace parts of it.
 struct DropWork {
     std::function<PathInfo(const std::filesystem::path&)> classify;
-    std::function<std::optional<FileId>(const std::filesystem::path&)> identify;
     // Lists the files of one folder with "*.*" into results (emptied first).
     std::function<WalkEnd(const std::filesystem::path&, std::vector<std::filesystem::path>&,
                           const WalkObserver&)>
@@ -84,7 +83,6 @@ class DropJobRunner {
     void WorkerLoop(std::stop_token stop);
     // What one drop keeps while it runs.
     struct DropState {
-        std::set<FileId> seen;  // each real file is transformed once per drop
         std::unique_ptr<FileBatch> batch;
     };
 

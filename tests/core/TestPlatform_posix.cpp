@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "FaultInjection.h"
 #include "TestPlatform.h"
 #include "TextCodec.h"
 
@@ -18,6 +19,14 @@ int AccessDeniedError() {
 
 int InUseError() {
     return EBUSY;
+}
+
+std::vector<InjectedError> ErrorsToInject() {
+    return {{EIO, "Eio", false, false},
+            {ENOSPC, "Enospc", false, false},
+            {EACCES, "Eacces", false, false},
+            {EINTR, "Eintr", false, true},
+            {EIO, "Crash", true, false}};
 }
 
 std::u16string FolderAsFileText() {

@@ -20,12 +20,12 @@ void ExpectFailedWith(const FileOutcome& outcome, const std::u16string& descript
     EXPECT_EQ(outcome.failure->description, description);
 }
 
-ScratchFolder::ScratchFolder() {
+ScratchFolder::ScratchFolder(const std::filesystem::path& base) {
     std::random_device seed;
     std::mt19937_64 random(seed());
     for (int attempt = 0; attempt < 100; ++attempt) {
         const auto candidate =
-            std::filesystem::temp_directory_path() / ("kestrove-test-" + std::to_string(random()));
+            base / ("kestrove-test-" + std::to_string(random()));
         // Only this process made it if it did not exist before.
         if (std::filesystem::create_directory(candidate)) {
             m_path = candidate;

@@ -16,11 +16,11 @@ using Bytes = std::vector<std::uint8_t>;
 // The outcome is a failure with exactly this description.
 void ExpectFailedWith(const FileOutcome& outcome, const std::u16string& description);
 
-// A fresh folder under the system's temporary folder, removed with everything in it (read-only
-// files and closed folders included).
+// A fresh folder under the system's temporary folder (or under base), removed with everything in
+// it (read-only files and closed folders included).
 class ScratchFolder {
   public:
-    ScratchFolder();
+    explicit ScratchFolder(const std::filesystem::path& base = std::filesystem::temp_directory_path());
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     ~ScratchFolder();

@@ -53,7 +53,6 @@ DropWork FakeWork(std::map<fs::path, std::vector<fs::path>> folders,
     work.classify = [folders](const fs::path& path) {
         return PathInfo{folders.count(path) ? PathKind::Folder : PathKind::RegularFile, {}};
     };
-    work.identify = [](const fs::path&) { return std::optional<FileId>(); };
     work.walk = [folders](const fs::path& folder, std::vector<fs::path>& results,
                           const WalkObserver& observer) {
         results.clear();
