@@ -2,10 +2,14 @@
 // with failures injected at every step of a batch and at its edges, stops, and the batch limits.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
 #include <stop_token>
 
 #include "BatchedTransform.h"
+#include "FaultInjection.h"
 #include "FileTransformDetail.h"
+#include "TextCodec.h"
 #include "TransformTestSupport.h"
 
 namespace kestrove {
@@ -64,15 +68,18 @@ class BatchRun : public ::testing::Test {
                 event += " done";
                 EXPECT_TRUE(IsNew(i)) << i;
             } else {
-                event += " failed: " + std::string(outcome.failure->description.begin(),
-                                                   outcome.failure->description.end());
-                EXPECT_TRUE(IsOld(i)) << i;
-                for (std::size_t j = i + 1; j < m_files.size(); ++j) {
+                event += outcome.contentReplaced ? " failed after: " : " failed: ";
+                event += std::string(outcome.failure->description.begin(),
+                                     outcome.failure->description.end());
+                EXPECT_EQ(IsNew(i), outcome.contentReplaced) << i;
+                for (std::size_t j = i + 1; j < m_files.size() && !outcome.contentReplaced; ++j) {
                     EXPECT_TRUE(IsOld(j)) << "file " << j << " when " << i << " is told";
                 }
             }
             for (std::size_t j = 0; j < i; ++j) {
-                EXPECT_EQ(IsNew(j), m_events[j].ends_with("done")) << j << " when " << i;
+                const bool toldNew = m_events[j].ends_with("done") ||
+                                     m_events[j].find("failed after") != std::string::npos;
+                EXPECT_EQ(IsNew(j), toldNew) << j << " when " << i;
             }
             m_events.push_back(event);
             return goOn;
@@ -145,6 +152,35 @@ TEST_F(BatchRun, FailuresAtEveryStepAreToldInTheirTurn) {
                                                   "6 done", "7 done", "8 done", "9 done"}));
     EXPECT_TRUE(IsOld(0) && IsOld(3) && IsOld(5));
     EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());
+}
+
+// Fails the n-th flush of a run.
+class NthFlushFails final : public platform::CallFaults {
+  public:
+    explicit NthFlushFails(int n) : m_left(n) {}
+    int Before(platform::SystemCall call) override {
+        return call == platform::SystemCall::Flush && --m_left == 0 ? EIO : 0;
+    }
+
+  private:
+    std::atomic<int> m_left;
+};
+
+// Done means on the disk: when the folder of a batch cannot be made durable, its files are not
+// told done (they hold their new content, which a power cut could still undo).
+TEST_F(BatchRun, AFolderThatCannotBeMadeDurableIsTold) {
+    MakeFiles(6);
+    NthFlushFails faults(5);  // after the four files of the first batch: their folder
+    {
+        const testing::FaultsInPlace inPlace(faults);
+        ASSERT_TRUE(RunAll());
+    }
+    const std::string failed = "failed after: " + Utf16ToUtf8(SystemErrorText(EIO));
+    EXPECT_EQ(m_events, (std::vector<std::string>{"0 " + failed, "1 " + failed, "2 " + failed,
+                                                  "3 " + failed, "4 done", "5 done"}));
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_TRUE(IsNew(i)) << i;
+    }
 }
 
 TEST_F(BatchRun, StopWhileABatchIsWrittenLeavesItUnrenamed) {

@@ -342,6 +342,11 @@ class FaultInjection : public ::testing::TestWithParam<std::tuple<Case, Injected
             if (outcome.ok() && (!isNew || undo)) {
                 problems << path.filename().string() << " told done without its new content; ";
             }
+            // Its new content said to be in place, the copy of its old content must not be one
+            // the next run would put back.
+            if (!error.crash && outcome.contentReplaced && undo) {
+                problems << path.filename().string() << " has its old content left to be put back; ";
+            }
             // (A file that the transform leaves as it is, an empty one, is both.)
             if (!error.crash && outcome.kind == FileOutcome::Kind::Failed && fresh != file.old &&
                 outcome.contentReplaced != isNew && !(isNew && doneAtAll)) {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "ChildProcess.h"
+#include "FaultInjection.h"
 #include "FileTransform.h"
 #include "FileTransformDetail.h"
 #include "Leftovers.h"
@@ -355,6 +356,88 @@ TEST(FileAccess, FileOfAnotherOwnerKeepsItsOwner) {
     EXPECT_EQ(info.st_uid, 0u);
     EXPECT_EQ(info.st_ino, inode);
     EXPECT_EQ(FolderNames(folder.path()), std::vector<std::string>{"shared.bin"});
+}
+
+}  // namespace
+}  // namespace kestrove
+
+namespace kestrove {
+namespace {
+
+// A file system that takes no locks (some network and FUSE ones) answers every lock so.
+class NoLocks final : public platform::CallFaults {
+  public:
+    int Before(platform::SystemCall call) override {
+        return call == platform::SystemCall::Lock ? ENOLCK : 0;
+    }
+};
+
+// A process that surely ran once and has ended: a child that was started and waited for.
+ProcessStamp EndedProcess() {
+    const int pid = testing::StartChild([] {});
+    ProcessStamp stamp{static_cast<std::uint64_t>(pid), 0};
+    // Its start as the system counted it is gone with it; any start tells it from a later one.
+    stamp.start = platform::CurrentProcess().start;
+    (void)testing::KillChild(pid);
+    return stamp;
+}
+
+// Without locks the maker named in a leftover is asked: one still running keeps it, one that
+// ended lets it go, and one that cannot be named (an earlier version's) keeps it too.
+TEST(LeftoversWithoutLocks, TheMakerNamedInTheLeftoverDecides) {
+    ScratchFolder folder;
+    const fs::path file = folder / "data.bin";
+    const Bytes plain = RandomBytes(5000, 41);
+    WriteBytes(file, plain);
+    const ProcessStamp ended = EndedProcess();
+    ASSERT_EQ(platform::LifeOf(ended), platform::ProcessLife::Ended);
+    ASSERT_EQ(platform::LifeOf(platform::CurrentProcess()), platform::ProcessLife::Running);
+    const fs::path dead = folder / MakeTemporaryName(ended);
+    const fs::path alive = folder / MakeTemporaryName(platform::CurrentProcess());
+    const fs::path unnamed = folder / ".kestrove-abcdefghijkl.new";
+    for (const fs::path& leftover : {dead, alive, unnamed}) {
+        WriteBytes(leftover, Bytes{1, 2, 3});
+    }
+    NoLocks noLocks;
+    {
+        const testing::FaultsInPlace inPlace(noLocks);
+        EXPECT_EQ(CleanLeftover(alive).fate, LeftoverFate::InUse);
+        EXPECT_EQ(CleanLeftover(unnamed).fate, LeftoverFate::InUse);
+        // A transform there works as anywhere, and deals with the dead maker's leftover first.
+        ASSERT_TRUE(EncryptFile(file, 10).ok());
+    }
+    EXPECT_EQ(ReadBytes(file), ReferenceEncrypt(plain, 10));
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_TRUE(fs::exists(alive));
+    EXPECT_TRUE(fs::exists(unnamed));
+}
+
+// The undo file of a rewrite killed half-way, on a file system without locks: its record names
+// the maker, which has ended, so the next run puts the old content back.
+TEST(LeftoversWithoutLocks, AnUndoFileOfAnEndedMakerIsPutBack) {
+    ScratchFolder folder;
+    const fs::path file = folder / "linked.bin";
+    const Bytes plain = RandomBytes(10 * 4096 + 7, 42);
+    WriteBytes(file, plain);
+    fs::create_hard_link(file, folder / "again.bin");
+    NoLocks noLocks;
+    const testing::FaultsInPlace inPlace(noLocks);
+    ASSERT_TRUE(RunAndKillWhenReady([&](const std::function<void()>& ready) {
+        TransformSettings settings;
+        settings.blockSize = 4096;
+        settings.beforeWrite = [&](WriteStage stage, std::uint64_t offset) -> platform::IoStatus {
+            if (stage == WriteStage::InPlace && offset == 5 * 4096) {
+                ready();
+            }
+            return std::nullopt;
+        };
+        (void)TransformFileWith(file, Direction::Encrypt, 77, {}, settings);
+    }));
+    ASSERT_EQ(OurTemporaryNames(folder.path()).size(), 1u);
+    ASSERT_NE(ReadBytes(file), plain);
+    ASSERT_TRUE(EncryptFile(folder / "again.bin", 77).ok());
+    EXPECT_EQ(ReadBytes(file), ReferenceEncrypt(plain, 77));
+    EXPECT_TRUE(OurTemporaryNames(folder.path()).empty());
 }
 
 }  // namespace
