@@ -4,7 +4,7 @@
 ; into Program Files, which needs them. It adds a Start-menu shortcut, a desktop shortcut if
 ; asked, and the entry in "Apps" with an uninstaller.
 ;
-; Given by the caller with /D:
+; Given by the caller with -D (makensis's /D):
 ;   VERSION       the version, four numbers (project(VERSION) in CMakeLists.txt)
 ;   DESCRIPTION   the program's description (project(DESCRIPTION))
 ;   PAYLOAD       the generated include that names the files to install: the macros
@@ -14,7 +14,8 @@
 ;   OUTFILE       the setup to write
 ;
 ; Command line of the setup, besides NSIS's own /S (quiet) and /D=<folder> (last):
-;   /CURRENTUSER       for the current user (the default)
+;   /CURRENTUSER       for the current user: the default, unless the setup has administrator
+;                      rights and finds Kestrove installed for all users only
 ;   /ALLUSERS          for all users: needs administrator rights, else a quiet setup ends with
 ;                      exit code 740 and an interactive one asks for them
 ;   /DESKTOPSHORTCUT   also a shortcut on the desktop (otherwise kept as an earlier install had it)
@@ -49,7 +50,7 @@ SetCompressor /SOLID lzma
 Name "Kestrove"
 OutFile "${OUTFILE}"
 ; Only for the folder dialog, which appends "Kestrove" to a chosen folder; the folder itself is
-; set by the install mode (SelectCurrentUser / SelectAllUsers) unless /D= gives one.
+; set by SelectMode unless /D= gives one.
 InstallDir "$LOCALAPPDATA\Programs\Kestrove"
 BrandingText "Kestrove ${VERSION}"
 ShowInstDetails nevershow
@@ -57,7 +58,7 @@ ShowUninstDetails nevershow
 
 Var IsAdmin       ; 1 when the setup runs with administrator rights
 Var AllUsers      ; 1 to install for all users
-Var WantDesktop       ; 1 for a desktop shortcut
+Var WantDesktop   ; 1 for a desktop shortcut
 Var GivenDir      ; 1 when /D= named the folder
 Var ModeDialog
 Var ModeAllUsers
