@@ -93,8 +93,10 @@ PACKAGE_PACKAGES=(
 )
 
 # What the Windows stage of the tests needs on top (scripts/test-windows): the MinGW-w64 cross
-# compilers, of which the -posix ones have std::thread, and Wine to run what they build.
+# compilers, of which the -posix ones have std::thread, Wine to run what they build, and for the
+# setup (scripts/package-windows) NSIS and ImageMagick, which draws the picture on its pages.
 WINDOWS_PACKAGES=(
     mingw-w64 g++-mingw-w64-x86-64-posix
     wine wine64
+    nsis imagemagick
 )
