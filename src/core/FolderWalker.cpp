@@ -1,5 +1,6 @@
 #include "FolderWalker.h"
 
+#include <iterator>
 #include <unordered_set>
 #include <utility>
 
@@ -64,8 +65,8 @@ struct IdentityHash {
 // they hold become the next level.
 class Walk {
   public:
-    Walk(std::u16string_view pattern, std::vector<std::filesystem::path>& results,
-         const WalkObserver& observer, DirectorySource& source)
+    Walk(std::u16string_view pattern, FileList& results, const WalkObserver& observer,
+         DirectorySource& source)
         : m_pattern(pattern), m_results(results), m_observer(observer), m_source(source) {}
 
     WalkEnd Run(const std::vector<std::filesystem::path>& folders) {
@@ -119,6 +120,7 @@ class Walk {
     // for the next level. Returns false when the observer asked to stop.
     bool List(const NativeString& folder, FolderListing& listing) {
         const NativeString prefix = PrefixOf(folder);
+        bool started = false;
         ListedEntry entry;
         while (listing.Next(entry)) {
             if (entry.kind == EntryKind::Folder) {
@@ -130,7 +132,11 @@ class Walk {
                     m_observer.onTemporary(std::filesystem::path(Joined(prefix, entry.name)));
                 }
             } else if (m_pattern.MatchesNative(entry.name)) {
-                m_results.emplace_back(Joined(prefix, entry.name));
+                if (!started) {
+                    m_results.StartFolder(prefix);
+                    started = true;
+                }
+                m_results.Add(entry.name);
             }
             if (m_observer.onEntry && !m_observer.onEntry()) {
                 return false;
@@ -150,7 +156,7 @@ class Walk {
     }
 
     NamePattern m_pattern;
-    std::vector<std::filesystem::path>& m_results;
+    FileList& m_results;
     const WalkObserver& m_observer;
     DirectorySource& m_source;
     std::unordered_set<FolderIdentity, IdentityHash> m_visited;
@@ -171,6 +177,27 @@ WalkEnd CollectFolderFiles(const std::vector<std::filesystem::path>& folders,
                            bool reset, const WalkObserver& observer, DirectorySource& source) {
     if (reset) {
         results.clear();
+    }
+    FileList found;
+    const WalkEnd end = Walk(pattern, found, observer, source).Run(folders);
+    std::vector<std::filesystem::path> paths = found.Paths();
+    results.insert(results.end(), std::make_move_iterator(paths.begin()),
+                   std::make_move_iterator(paths.end()));
+    return end;
+}
+
+WalkEnd CollectFolderFiles(const std::vector<std::filesystem::path>& folders,
+                           std::u16string_view pattern, FileList& results, bool reset,
+                           const WalkObserver& observer) {
+    return CollectFolderFiles(folders, pattern, results, reset, observer,
+                              PlatformDirectorySource());
+}
+
+WalkEnd CollectFolderFiles(const std::vector<std::filesystem::path>& folders,
+                           std::u16string_view pattern, FileList& results, bool reset,
+                           const WalkObserver& observer, DirectorySource& source) {
+    if (reset) {
+        results.Clear();
     }
     return Walk(pattern, results, observer, source).Run(folders);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FileFailure.h"
+#include "FileList.h"
 
 namespace kestrove {
 
@@ -40,6 +41,14 @@ WalkEnd CollectFolderFiles(const std::vector<std::filesystem::path>& folders,
 WalkEnd CollectFolderFiles(const std::vector<std::filesystem::path>& folders,
                            std::u16string_view pattern, std::vector<std::filesystem::path>& results,
                            bool reset, const WalkObserver& observer, DirectorySource& source);
+
+// The same walks into a compact list, for walks of very many files (FileList.h).
+WalkEnd CollectFolderFiles(const std::vector<std::filesystem::path>& folders,
+                           std::u16string_view pattern, FileList& results, bool reset,
+                           const WalkObserver& observer = {});
+WalkEnd CollectFolderFiles(const std::vector<std::filesystem::path>& folders,
+                           std::u16string_view pattern, FileList& results, bool reset,
+                           const WalkObserver& observer, DirectorySource& source);
 
 // Appends the selected files of one folder (never those of its subfolders). A folder that
 // cannot be listed adds nothing.

@@ -33,9 +33,20 @@ using platform::NativeFile;
 
 constexpr std::size_t kBlock = std::size_t{1} << 20;
 
-LeftoverResult Result(LeftoverFate fate, std::optional<std::uint64_t> index = std::nullopt,
-                      std::optional<IoError> blocks = std::nullopt) {
-    return LeftoverResult{fate, index, std::move(blocks)};
+LeftoverResult Result(LeftoverFate fate, std::optional<std::uint64_t> index = std::nullopt) {
+    LeftoverResult result;
+    result.fate = fate;
+    result.fileIndex = index;
+    return result;
+}
+
+// A leftover that keeps the file it belongs to from being written (when it belongs to one).
+LeftoverResult Blocking(LeftoverFate fate, std::optional<std::uint64_t> index, IoError why) {
+    LeftoverResult result = Result(fate, index);
+    if (index) {
+        result.blocksFile.emplace(std::move(why));
+    }
+    return result;
 }
 
 // Where the old content of a file is kept, for a text that tells the user.
@@ -190,7 +201,7 @@ class HeldCopy {
 
   private:
     LeftoverResult Blocked(LeftoverFate fate, IoError why) const {
-        return Result(fate, m_name.fileIndex, std::move(why));
+        return Blocking(fate, m_name.fileIndex, std::move(why));
     }
     LeftoverResult Failed(IoError why) const { return Blocked(LeftoverFate::Failed, std::move(why)); }
     LeftoverResult ChangedSince() const {
@@ -328,20 +339,15 @@ LeftoverResult CleanLeftover(const std::filesystem::path& temporary) {
         case platform::HoldResult::NoLocks:
             if (MakerRuns(name, held)) {
                 held.file.Close();
-                return Result(LeftoverFate::InUse, index,
-                              isCopy ? std::optional<IoError>(IoError{u"另一个程序正在改写这个文件"})
-                                     : std::nullopt);
+                return Blocking(LeftoverFate::InUse, index, IoError{u"另一个程序正在改写这个文件"});
             }
             break;
         case platform::HoldResult::InUse:
-            return Result(LeftoverFate::InUse, index,
-                          isCopy ? std::optional<IoError>(IoError{u"另一个程序正在改写这个文件"})
-                                 : std::nullopt);
+            return Blocking(LeftoverFate::InUse, index, IoError{u"另一个程序正在改写这个文件"});
         case platform::HoldResult::NotOurs:
             return Result(LeftoverFate::NotOurs);
         case platform::HoldResult::Failed:
-            return Result(LeftoverFate::Failed, index,
-                          isCopy ? std::optional<IoError>(failure) : std::nullopt);
+            return Blocking(LeftoverFate::Failed, index, failure);
     }
     if (!isCopy) {
         // New content that never took its file's place; nothing depends on it.

@@ -19,7 +19,7 @@ int ProgressWidth(std::size_t i, std::size_t count) {
 DropWork DropWork::FromCore() {
     DropWork work;
     work.classify = [](const std::filesystem::path& path) { return ClassifyPath(path); };
-    work.walk = [](const std::filesystem::path& folder, std::vector<std::filesystem::path>& results,
+    work.walk = [](const std::filesystem::path& folder, FileList& results,
                    const WalkObserver& observer) {
         return CollectFolderFiles({folder}, u"*.*", results, true, observer);
     };
@@ -161,7 +161,7 @@ bool DropJobRunner::RunFolder(const std::filesystem::path& folder, DropState& st
     if (!state.batch->Finish()) {
         return false;
     }
-    std::vector<std::filesystem::path> files;
+    FileList files;
     std::vector<std::filesystem::path> leftovers;
     WalkObserver observer;
     observer.onTemporary = [&leftovers](const std::filesystem::path& temporary) {
@@ -184,7 +184,7 @@ bool DropJobRunner::RunFolder(const std::filesystem::path& folder, DropState& st
     }
     const std::size_t count = files.size();
     for (std::size_t i = 1; i <= count; ++i) {
-        if (!TransformOnce(files[i - 1], state, stop, ProgressWidth(i, count))) {
+        if (!TransformOnce(files.PathAt(i - 1), state, stop, ProgressWidth(i, count))) {
             return false;
         }
     }

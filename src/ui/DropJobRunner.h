@@ -52,10 +52,8 @@ class DropView {
 // The file-system work of a drop; tests replace parts of it.
 struct DropWork {
     std::function<PathInfo(const std::filesystem::path&)> classify;
-    // Lists the files of one folder with "*.*" into results (emptied first).
-    std::function<WalkEnd(const std::filesystem::path&, std::vector<std::filesystem::path>&,
-                          const WalkObserver&)>
-        walk;
+    // Lists the files beneath one folder with "*.*" into results (emptied first).
+    std::function<WalkEnd(const std::filesystem::path&, FileList&, const WalkObserver&)> walk;
     // Starts the run of files of one drop, which transforms them in order (BatchedTransform).
     std::function<std::unique_ptr<FileBatch>(Direction, std::int32_t cipherKey, std::stop_token)>
         startBatch;

@@ -82,17 +82,16 @@ void ThreeNamedFile::SetUp() {
 }
 
 Bytes OldContentOf(const std::filesystem::path& undoFile) {
-    Bytes bytes = ReadBytes(undoFile);
+    const Bytes bytes = ReadBytes(undoFile);
     if (bytes.size() < kUndoRecordSize) {
         ADD_FAILURE() << undoFile << " is too short for an undo file";
         return bytes;
     }
+    const auto recordStart = bytes.end() - static_cast<std::ptrdiff_t>(kUndoRecordSize);
     UndoRecordBytes record{};
-    std::copy(bytes.end() - static_cast<std::ptrdiff_t>(kUndoRecordSize), bytes.end(),
-              record.begin());
+    std::copy(recordStart, bytes.end(), record.begin());
     EXPECT_TRUE(DecodeUndoRecord(record).has_value()) << undoFile << " ends in no record";
-    bytes.resize(bytes.size() - kUndoRecordSize);
-    return bytes;
+    return Bytes(bytes.begin(), recordStart);
 }
 
 std::vector<std::string> OurTemporaryNames(const std::filesystem::path& folder) {

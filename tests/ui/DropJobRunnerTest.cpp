@@ -53,9 +53,9 @@ DropWork FakeWork(std::map<fs::path, std::vector<fs::path>> folders,
     work.classify = [folders](const fs::path& path) {
         return PathInfo{folders.count(path) ? PathKind::Folder : PathKind::RegularFile, {}};
     };
-    work.walk = [folders](const fs::path& folder, std::vector<fs::path>& results,
+    work.walk = [folders](const fs::path& folder, FileList& results,
                           const WalkObserver& observer) {
-        results.clear();
+        results.Clear();
         if (folder.filename() == "unreadable") {
             observer.onFailure({folder / "deeper", u"Permission denied"});
         }
@@ -63,7 +63,8 @@ DropWork FakeWork(std::map<fs::path, std::vector<fs::path>> folders,
             if (!observer.onEntry()) {
                 return WalkEnd::Stopped;
             }
-            results.push_back(file);
+            results.StartFolder((file.parent_path() / "").native());
+            results.Add(file.filename().native());
         }
         return WalkEnd::Completed;
     };
@@ -127,7 +128,7 @@ TEST(DropJobRunner, LeftoversAWalkMetAreSettledBeforeItsFilesAreWritten) {
     std::vector<fs::path> transformed;
     std::vector<std::string> log;
     DropWork work = FakeWork({{"/d/f", {"/d/f/a.txt", "/d/f/b.txt"}}}, &transformed);
-    work.walk = [walk = work.walk, &log](const fs::path& folder, std::vector<fs::path>& results,
+    work.walk = [walk = work.walk, &log](const fs::path& folder, FileList& results,
                                          const WalkObserver& observer) {
         observer.onTemporary(folder / ".kestrove-abcdefghijkl.new");
         observer.onTemporary(folder / "sub" / ".kestrove-abcdefghijkl.1.undo");
