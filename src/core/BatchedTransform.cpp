@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <map>
-#include <memory>
+#include <unordered_map>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -48,17 +47,51 @@ void RunTogether(std::size_t count, unsigned threads,
     }
 }
 
-// What a real file met again in the same run is told: what it was told the first time.
-using Fate = std::shared_ptr<std::optional<FileOutcome>>;
-
 // One file of a batch: staged, or with its fate already known, or a real file met before.
 struct Entry {
     std::optional<detail::StagedFile> staged;
     FileOutcome outcome;
     FileFinished finished;
     std::filesystem::path path;  // as given, for messages
-    Fate fate;                   // filled when it is told, for the files that meet it again
-    Fate again;                  // for a file met before: the fate of its first meeting
+    std::optional<FileId> met;   // the real file, when this is its first meeting
+    std::optional<FileId> again;  // the real file, when it was met before
+};
+
+struct FileIdHash {
+    std::size_t operator()(const FileId& id) const noexcept {
+        return std::hash<std::uint64_t>{}(id.index * 0x9E3779B97F4A7C15ULL ^ id.device);
+    }
+};
+
+// What each real file of a run was told, for the paths that meet it again; kept small, since a
+// run may meet millions of files: a number per file, the outcome itself only for failures.
+class Fates {
+  public:
+    // Whether this is the first meeting; the file is then pending until told.
+    bool Meet(const FileId& file) { return m_told.try_emplace(file, kPending).second; }
+    void Tell(const FileId& file, const FileOutcome& outcome) {
+        std::uint32_t& told = m_told[file];
+        if (outcome.ok()) {
+            told = kDone;
+        } else {
+            told = kFailures + static_cast<std::uint32_t>(m_failures.size());
+            m_failures.push_back(outcome);
+        }
+    }
+    [[nodiscard]] FileOutcome Of(const FileId& file) const {
+        const auto told = m_told.find(file);
+        if (told == m_told.end() || told->second < kFailures) {
+            return FileOutcome{};
+        }
+        return m_failures[told->second - kFailures];
+    }
+
+  private:
+    static constexpr std::uint32_t kPending = 0;
+    static constexpr std::uint32_t kDone = 1;
+    static constexpr std::uint32_t kFailures = 2;
+    std::unordered_map<FileId, std::uint32_t, FileIdHash> m_told;
+    std::vector<FileOutcome> m_failures;
 };
 
 // A file of a batch whose new content is in place (or that had nothing to do), not yet told.
@@ -77,12 +110,8 @@ struct BatchedTransform::State {
         this->settings.transform.leftovers = &leftovers;
         // Each real file is transformed once per run, whatever path it is reached by.
         this->settings.transform.firstTime = [this](const FileId& file) {
-            auto [known, first] = seen.try_emplace(file);
-            if (first) {
-                known->second = std::make_shared<std::optional<FileOutcome>>();
-            }
-            lastMet = known->second;
-            return first;
+            lastMet = file;
+            return fates.Meet(file);
         };
     }
 
@@ -91,8 +120,8 @@ struct BatchedTransform::State {
     std::stop_token stop;
     detail::BatchSettings settings;
     LeftoverGuard leftovers;
-    std::map<FileId, Fate> seen;
-    Fate lastMet;  // the fate of the file the last staging opened
+    Fates fates;
+    std::optional<FileId> lastMet;  // the real file the last staging opened
     std::vector<Entry> pending;
     std::uint64_t pendingBytes = 0;
     bool ended = false;
@@ -275,7 +304,7 @@ bool BatchedTransform::State::TellPlaced(std::vector<Placed>& placed) {
 // A real file met again is told what its first meeting was told, which is always told first:
 // done, or the same failure, never a second transform.
 bool BatchedTransform::State::TellAgain(Entry& entry) {
-    FileOutcome outcome = entry.again->value_or(FileOutcome{});
+    FileOutcome outcome = fates.Of(*entry.again);
     if (outcome.failure) {
         outcome.failure->path = entry.path;
     }
@@ -283,8 +312,8 @@ bool BatchedTransform::State::TellAgain(Entry& entry) {
 }
 
 bool BatchedTransform::State::Tell(Entry& entry, const FileOutcome& outcome) {
-    if (entry.fate) {
-        *entry.fate = outcome;
+    if (entry.met) {
+        fates.Tell(*entry.met, outcome);
     }
     return entry.finished(outcome) && !stop.stop_requested();
 }
@@ -322,27 +351,29 @@ bool BatchedTransform::Add(const std::filesystem::path& path, FileFinished finis
     if (state.ended || state.stop.stop_requested()) {
         return state.End();
     }
-    Entry entry{detail::StagedFile(), {}, std::move(finished), path, nullptr, nullptr};
+    Entry entry{detail::StagedFile(), {}, std::move(finished), path, std::nullopt, std::nullopt};
     state.lastMet.reset();
     const detail::StageEnd end = detail::StageFile(path, state.direction, state.key, state.stop,
                                                    state.settings.transform,
                                                    state.settings.limits.aloneFrom, *entry.staged,
                                                    entry.outcome);
-    entry.fate = state.lastMet;
     switch (end) {
         case detail::StageEnd::Staged:
+            entry.met = state.lastMet;
             return state.Queue(std::move(entry));
         case detail::StageEnd::Again:
             entry.staged.reset();
-            entry.again = std::move(entry.fate);
+            entry.again = state.lastMet;
             return state.Queue(std::move(entry));
         case detail::StageEnd::Finished:
             if (entry.outcome.kind == FileOutcome::Kind::Stopped) {
                 return state.End();
             }
+            entry.met = state.lastMet;
             entry.staged.reset();
             return state.Queue(std::move(entry));
         case detail::StageEnd::Alone:
+            entry.met = state.lastMet;
             break;
     }
     entry.staged.reset();
@@ -365,8 +396,8 @@ bool BatchedTransform::Pass(FileFinished finished) {
     if (m_state->ended) {
         return false;
     }
-    return m_state->Queue(Entry{std::nullopt, FileOutcome{}, std::move(finished), {}, nullptr,
-                                nullptr});
+    return m_state->Queue(
+        Entry{std::nullopt, FileOutcome{}, std::move(finished), {}, std::nullopt, std::nullopt});
 }
 
 bool BatchedTransform::Finish() {

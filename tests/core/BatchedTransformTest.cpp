@@ -183,6 +183,38 @@ TEST_F(BatchRun, AFolderThatCannotBeMadeDurableIsTold) {
     }
 }
 
+// A real file met again, under the same path or another name, is transformed once and told what
+// its first meeting was told: done, or the same failure.
+TEST_F(BatchRun, AFileMetAgainIsToldWhatItWasToldFirst) {
+    MakeFiles(3);
+    fs::create_hard_link(m_files[1], m_folder / "second-name.bin");
+    m_settings.beforePlace = [this](const fs::path& path) -> IoStatus {
+        return path == m_files[2] ? IoStatus(IoError{u"refused"}) : std::nullopt;
+    };
+    std::vector<std::string> told;
+    auto record = [&told](const char* what) {
+        return [&told, what](const FileOutcome& outcome) {
+            told.push_back(std::string(what) + (outcome.ok() ? " done" : " failed"));
+            return true;
+        };
+    };
+    {
+        BatchedTransform batch(Direction::Encrypt, kKey, {}, m_settings);
+        ASSERT_TRUE(batch.Add(m_files[0], record("0")));
+        ASSERT_TRUE(batch.Add(m_files[2], record("2")));
+        ASSERT_TRUE(batch.Add(m_files[0], record("0 again")));
+        ASSERT_TRUE(batch.Add(m_files[1], record("1")));
+        ASSERT_TRUE(batch.Add(m_folder / "second-name.bin", record("1 by its second name")));
+        ASSERT_TRUE(batch.Add(m_files[2], record("2 again")));
+        ASSERT_TRUE(batch.Finish());
+    }
+    EXPECT_EQ(told, (std::vector<std::string>{"0 done", "2 failed", "0 again done", "1 done",
+                                              "1 by its second name done", "2 again failed"}));
+    EXPECT_TRUE(IsNew(0));
+    EXPECT_TRUE(IsNew(1));
+    EXPECT_TRUE(IsOld(2));
+}
+
 TEST_F(BatchRun, StopWhileABatchIsWrittenLeavesItUnrenamed) {
     MakeFiles(10);
     std::stop_source stop;
