@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FileTransformDetail.h"
+#include "JournalRound.h"
 #include "PlatformFile.h"
 
 namespace kestrove {
@@ -50,6 +51,7 @@ void RunTogether(std::size_t count, unsigned threads,
 // One file of a batch: staged, or with its fate already known, or a real file met before.
 struct Entry {
     std::optional<detail::StagedFile> staged;
+    std::optional<detail::SmallFile> small;  // written over in place, under a journal
     FileOutcome outcome;
     FileFinished finished;
     std::filesystem::path path;  // as given, for messages
@@ -108,6 +110,7 @@ struct BatchedTransform::State {
           const detail::BatchSettings& settings)
         : direction(direction), key(key), stop(std::move(stop)), settings(settings) {
         this->settings.transform.leftovers = &leftovers;
+        this->settings.transform.smallUpTo = this->settings.smallUpTo;
         // Each real file is transformed once per run, whatever path it is reached by.
         this->settings.transform.firstTime = [this](const FileId& file) {
             lastMet = file;
@@ -141,7 +144,8 @@ struct BatchedTransform::State {
     bool Commit();
     void Flush(std::vector<IoStatus>& results);
     FileOutcome Place(Entry& entry, const IoStatus& flushed, platform::NativeFile& replaced);
-    bool TellPlaced(std::vector<Placed>& placed);
+    FileOutcome WriteSmall(Entry& entry, detail::JournalRound& round, const IoStatus& prepared);
+    bool TellPlaced(std::vector<Placed>& placed, detail::JournalRound& round);
     bool TellAgain(Entry& entry);
     bool Tell(Entry& entry, const FileOutcome& outcome);
     bool End() {
@@ -153,7 +157,8 @@ struct BatchedTransform::State {
 };
 
 bool BatchedTransform::State::Queue(Entry entry) {
-    const std::uint64_t size = entry.staged ? entry.staged->size : 0;
+    const std::uint64_t size =
+        entry.staged ? entry.staged->size : entry.small ? entry.small->old.size() : 0;
     // A batch never holds more than the limits: the batch so far goes first when this file
     // would take it past them.
     if (!pending.empty() && pendingBytes + size > settings.limits.bytes && !Commit()) {
@@ -167,9 +172,12 @@ bool BatchedTransform::State::Queue(Entry entry) {
     return true;
 }
 
-// The files are renamed in order. A file's success is told once its folder is synced, which
-// happens for all files renamed so far before any failure is told and at the end: so a failure of
-// file i is told before any later file takes its new content, and Done always means durable.
+// The files take their new content in order: renamed into place, or small ones written over in
+// place once their journal is on the disk. A file's success is told once its new content is
+// durable, which is made so for all files placed so far before any failure is told and at the
+// end: so a failure of file i is told before any later file takes its new content, and Done
+// always means durable. Telling settles the round of journals; the small files after it get a
+// round of their own.
 bool BatchedTransform::State::Commit() {
     if (ended) {
         return false;
@@ -182,43 +190,70 @@ bool BatchedTransform::State::Commit() {
     }
     std::vector<IoStatus> flushed;
     Flush(flushed);
-    std::vector<Placed> placed;
     std::vector<platform::NativeFile> replaced;
     replaced.reserve(pending.size());
     WaitForRelease();
     bool goOn = true;
-    for (std::size_t i = 0; i < pending.size() && goOn; ++i) {
-        if (stop.stop_requested()) {
-            goOn = false;
-            break;
-        }
-        Entry& entry = pending[i];
-        if (entry.again) {
-            goOn = TellPlaced(placed) && TellAgain(entry);
-            continue;
-        }
-        replaced.emplace_back();
-        FileOutcome outcome = Place(entry, flushed[i], replaced.back());
-        if (outcome.kind == FileOutcome::Kind::Stopped) {
-            goOn = false;
-            break;
-        }
-        if (outcome.ok()) {
-            Placed done{&entry, std::move(outcome), std::nullopt};
-            if (entry.staged) {
-                done.folder = entry.staged->realPath.parent_path();
+    for (std::size_t i = 0; i < pending.size() && goOn;) {
+        detail::JournalRound round(direction, static_cast<std::uint32_t>(key));
+        for (std::size_t k = i; k < pending.size(); ++k) {
+            if (pending[k].small) {
+                round.Add(*pending[k].small);
             }
-            placed.push_back(std::move(done));
-            continue;
         }
-        goOn = TellPlaced(placed) && Tell(entry, outcome);
+        const IoStatus prepared = round.empty() ? std::nullopt : round.Prepare();
+        std::vector<Placed> placed;
+        bool told = false;
+        for (; i < pending.size() && goOn && !told; ++i) {
+            if (stop.stop_requested()) {
+                goOn = false;
+                break;
+            }
+            Entry& entry = pending[i];
+            if (entry.again) {
+                goOn = TellPlaced(placed, round) && TellAgain(entry);
+                told = true;
+                continue;
+            }
+            FileOutcome outcome;
+            if (entry.small) {
+                outcome = WriteSmall(entry, round, prepared);
+            } else {
+                replaced.emplace_back();
+                outcome = Place(entry, flushed[i], replaced.back());
+            }
+            if (outcome.kind == FileOutcome::Kind::Stopped) {
+                goOn = false;
+                break;
+            }
+            if (outcome.ok()) {
+                Placed done{&entry, std::move(outcome), std::nullopt};
+                if (entry.staged) {
+                    done.folder = entry.staged->realPath.parent_path();
+                }
+                placed.push_back(std::move(done));
+                continue;
+            }
+            goOn = TellPlaced(placed, round) && Tell(entry, outcome);
+            told = true;
+        }
+        // What was placed is made durable and told, also when the run ends here.
+        goOn = TellPlaced(placed, round) && goOn;
     }
-    // The renames that happened are made durable and told, also when the run ends here.
-    goOn = TellPlaced(placed) && goOn;
     Release(std::move(replaced));
     pending.clear();
     pendingBytes = 0;
     return goOn ? true : End();
+}
+
+FileOutcome BatchedTransform::State::WriteSmall(Entry& entry, detail::JournalRound& round,
+                                                const IoStatus& prepared) {
+    const IoStatus failure = prepared ? prepared : round.Write(*entry.small);
+    if (failure) {
+        return FileOutcome{FileOutcome::Kind::Failed,
+                           FileFailure{entry.small->path, failure->description}};
+    }
+    return FileOutcome{};
 }
 
 void BatchedTransform::State::Flush(std::vector<IoStatus>& results) {
@@ -269,21 +304,30 @@ FileOutcome BatchedTransform::State::Place(Entry& entry, const IoStatus& flushed
     return detail::PlaceStaged(staged, stop, beforeReplace, &replaced);
 }
 
-// Syncs the folders of the files placed so far, together, then tells each file in order: Done,
-// or the failure to make its folder durable, its new content already in place.
-bool BatchedTransform::State::TellPlaced(std::vector<Placed>& placed) {
+// Makes the files placed so far durable, together, then tells each file in order: Done, or the
+// failure to make it durable (a renamed file keeps its new content then, a small one gets its old
+// content back).
+bool BatchedTransform::State::TellPlaced(std::vector<Placed>& placed, detail::JournalRound& round) {
     std::vector<std::filesystem::path> folders;
+    bool small = false;
     for (const Placed& file : placed) {
+        small = small || file.entry->small.has_value();
         if (file.folder &&
             std::find(folders.begin(), folders.end(), *file.folder) == folders.end()) {
             folders.push_back(*file.folder);
         }
     }
     std::vector<IoStatus> synced(folders.size());
-    RunTogether(folders.size(), settings.flushThreads, [&](std::size_t i) {
-        // SyncFolderOf syncs the folder that holds the path it is given.
-        synced[i] = platform::SyncFolderOf(folders[i] / ".");
-    });
+    if (small) {
+        // One flush for the small files written in place and the folders renamed in.
+        const IoStatus durable = round.Settle(folders);
+        std::fill(synced.begin(), synced.end(), durable);
+    } else {
+        RunTogether(folders.size(), settings.flushThreads, [&](std::size_t i) {
+            // SyncFolderOf syncs the folder that holds the path it is given.
+            synced[i] = platform::SyncFolderOf(folders[i] / ".");
+        });
+    }
     bool goOn = true;
     for (Placed& file : placed) {
         if (file.folder) {
@@ -293,6 +337,12 @@ bool BatchedTransform::State::TellPlaced(std::vector<Placed>& placed) {
                                            FileFailure{file.entry->path, failure->description},
                                            true};
             }
+        }
+        if (file.entry->small && file.entry->small->failure) {
+            file.outcome = FileOutcome{
+                FileOutcome::Kind::Failed,
+                FileFailure{file.entry->path, file.entry->small->failure->description},
+                file.entry->small->contentReplaced};
         }
         // Once the run has ended the rest are still in place, but nobody is told any more.
         goOn = goOn && Tell(*file.entry, file.outcome);
@@ -351,15 +401,23 @@ bool BatchedTransform::Add(const std::filesystem::path& path, FileFinished finis
     if (state.ended || state.stop.stop_requested()) {
         return state.End();
     }
-    Entry entry{detail::StagedFile(), {}, std::move(finished), path, std::nullopt, std::nullopt};
+    Entry entry{detail::StagedFile(), detail::SmallFile(), {}, std::move(finished), path,
+                std::nullopt, std::nullopt};
     state.lastMet.reset();
     const detail::StageEnd end = detail::StageFile(path, state.direction, state.key, state.stop,
                                                    state.settings.transform,
                                                    state.settings.limits.aloneFrom, *entry.staged,
-                                                   entry.outcome);
+                                                   *entry.small, entry.outcome);
+    if (end != detail::StageEnd::Small) {
+        entry.small.reset();
+    }
     switch (end) {
         case detail::StageEnd::Staged:
             entry.met = state.lastMet;
+            return state.Queue(std::move(entry));
+        case detail::StageEnd::Small:
+            entry.met = state.lastMet;
+            entry.staged.reset();
             return state.Queue(std::move(entry));
         case detail::StageEnd::Again:
             entry.staged.reset();
@@ -396,8 +454,8 @@ bool BatchedTransform::Pass(FileFinished finished) {
     if (m_state->ended) {
         return false;
     }
-    return m_state->Queue(
-        Entry{std::nullopt, FileOutcome{}, std::move(finished), {}, std::nullopt, std::nullopt});
+    return m_state->Queue(Entry{std::nullopt, std::nullopt, FileOutcome{}, std::move(finished), {},
+                                std::nullopt, std::nullopt});
 }
 
 bool BatchedTransform::Finish() {

@@ -80,11 +80,12 @@ class Transformer {
     FileOutcome Run();
     // Opens the file and writes its new content into staged. Alone leaves target open for
     // writing; files of more than aloneFrom bytes are Alone too.
-    StageEnd Stage(TargetFile& target, StagedFile& staged, FileOutcome& outcome,
+    StageEnd Stage(TargetFile& target, StagedFile& staged, SmallFile* small, FileOutcome& outcome,
                    std::uint64_t aloneFrom);
 
   private:
     IoStatus OpenSettled(TargetFile& target);
+    IoStatus ReadSmall(TargetFile& target, SmallFile& small);
     FileOutcome RewriteInPlace(TargetFile& target);
     IoStatus SaveOldContent(TargetFile& target, StagedFile& undo, StreamResult& saved);
     FileOutcome DropUndo(StagedFile& undo, const TargetFile& target);
@@ -114,10 +115,11 @@ FileOutcome Transformer::Run() {
     TargetFile target;
     StagedFile staged;
     FileOutcome outcome;
-    switch (Stage(target, staged, outcome, kToEnd)) {
+    switch (Stage(target, staged, nullptr, outcome, kToEnd)) {
         case StageEnd::Finished:
             return outcome;
         case StageEnd::Again:
+        case StageEnd::Small:  // not asked for here
             return DoneOutcome();
         case StageEnd::Alone:
             return RewriteInPlace(target);
@@ -156,8 +158,8 @@ IoStatus Transformer::OpenSettled(TargetFile& target) {
     return m_leftovers.Blocks(target.realPath, target.fileIndex);
 }
 
-StageEnd Transformer::Stage(TargetFile& target, StagedFile& staged, FileOutcome& outcome,
-                            std::uint64_t aloneFrom) {
+StageEnd Transformer::Stage(TargetFile& target, StagedFile& staged, SmallFile* small,
+                            FileOutcome& outcome, std::uint64_t aloneFrom) {
     auto finished = [&outcome](FileOutcome result) {
         outcome = std::move(result);
         return StageEnd::Finished;
@@ -174,6 +176,12 @@ StageEnd Transformer::Stage(TargetFile& target, StagedFile& staged, FileOutcome&
     }
     if (IoStatus failure = platform::OpenTargetForWriting(target)) {
         return finished(Failed(*failure));
+    }
+    if (small != nullptr && target.size <= m_settings.smallUpTo) {
+        if (IoStatus failure = ReadSmall(target, *small)) {
+            return finished(Failed(*failure));
+        }
+        return StageEnd::Small;
     }
     const std::uint64_t blockSize = std::max<std::size_t>(m_settings.blockSize, 1);
     m_buffer.resize(static_cast<std::size_t>(std::min(blockSize, target.size)));
@@ -205,6 +213,30 @@ StageEnd Transformer::Stage(TargetFile& target, StagedFile& staged, FileOutcome&
     staged.realPath = target.realPath;
     staged.size = target.size;
     return StageEnd::Staged;
+}
+
+// The whole content of a small file and its transform, the file kept open for writing.
+IoStatus Transformer::ReadSmall(TargetFile& target, SmallFile& small) {
+    small.old.resize(static_cast<std::size_t>(target.size));
+    std::size_t done = 0;
+    while (done < small.old.size()) {
+        std::size_t got = 0;
+        if (IoStatus failure =
+                target.file.ReadAt(done, small.old.data() + done, small.old.size() - done, got)) {
+            return failure;
+        }
+        if (got == 0) {
+            break;  // shorter than it was a moment ago: what is there is what is rewritten
+        }
+        done += got;
+    }
+    small.old.resize(done);
+    small.fresh = small.old;
+    // The byte at file offset j has stream index j + 1.
+    m_table.Apply(m_direction, small.fresh.data(), small.fresh.size(), 1);
+    small.path = m_path;
+    small.target = std::move(target);
+    return std::nullopt;
 }
 
 FileOutcome Transformer::RewriteInPlace(TargetFile& target) {
@@ -371,7 +403,7 @@ void StagedFile::Discard() {
 
 StageEnd StageFile(const std::filesystem::path& path, Direction direction, std::int32_t cipherKey,
                    std::stop_token stop, const TransformSettings& settings, std::uint64_t aloneFrom,
-                   StagedFile& staged, FileOutcome& outcome) {
+                   StagedFile& staged, SmallFile& small, FileOutcome& outcome) {
     if (cipherKey < kMinCipherKey || cipherKey > kMaxCipherKey) {
         outcome = FailedOutcome(path, u"密钥无效");
         return StageEnd::Finished;
@@ -380,7 +412,7 @@ StageEnd StageFile(const std::filesystem::path& path, Direction direction, std::
         Transformer transformer(path, direction, static_cast<std::uint32_t>(cipherKey),
                                 std::move(stop), settings);
         TargetFile target;
-        return transformer.Stage(target, staged, outcome, aloneFrom);
+        return transformer.Stage(target, staged, &small, outcome, aloneFrom);
     } catch (const std::bad_alloc&) {
         outcome = FailedOutcome(path, u"内存不足");
     } catch (const std::exception& error) {

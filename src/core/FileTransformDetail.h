@@ -41,6 +41,26 @@ struct TransformSettings {
     // Asked once a file is open whether this run meets the real file for the first time; false
     // ends its staging with Again. None: every file is new.
     std::function<bool(const FileId& file)> firstTime;
+    // Files of at most this many bytes are staged Small; 0: none is.
+    std::uint64_t smallUpTo = 0;
+};
+
+// The largest file that is written over in place with one write, which a crash of the process
+// cannot cut in two: one page of memory.
+inline constexpr std::uint64_t kSmallFileBytes = 4096;
+
+// A small file's old and new content in memory, the file held open for writing: a batch writes
+// the new content over the file itself, in one write, once a journal of the old content is on the
+// disk (UndoJournal.h).
+struct SmallFile {
+    platform::TargetFile target;
+    std::filesystem::path path;  // as given, for messages
+    std::vector<std::uint8_t> old;
+    std::vector<std::uint8_t> fresh;
+    bool written = false;  // its new content was written over it
+    // Once its round is settled: the failure, if any, and whether its new content stayed.
+    platform::IoStatus failure;
+    bool contentReplaced = false;
 };
 
 // A file's new content, complete in a held temporary file beside it but neither flushed nor in
@@ -66,13 +86,15 @@ enum class StageEnd {
     Alone,     // the file must go through TransformFileWith on its own: it has several names, or
                // extras that a new file cannot be given, or more than aloneFrom bytes
     Again,     // the run met this real file before, under this or another path: nothing done
+    Small,     // small holds the file's old and new content, the file open for writing
 };
 
-// Writes the new content of path into a held temporary file beside it, without flushing it.
+// Writes the new content of path into a held temporary file beside it, without flushing it; or,
+// for a small file, reads it into small.
 [[nodiscard]] StageEnd StageFile(const std::filesystem::path& path, Direction direction,
                                  std::int32_t cipherKey, std::stop_token stop,
                                  const TransformSettings& settings, std::uint64_t aloneFrom,
-                                 StagedFile& staged, FileOutcome& outcome);
+                                 StagedFile& staged, SmallFile& small, FileOutcome& outcome);
 
 // Puts a staged file, whose content the caller has flushed, in its file's place; Stopped when a
 // stop is requested first, Failed when the rename is refused. Its temporary file is gone after.
@@ -84,6 +106,8 @@ enum class StageEnd {
 // The seams of BatchedTransform, for its tests and the benchmark.
 struct BatchSettings {
     BatchLimits limits;
+    // Files of at most this many bytes are written over in place under a journal; 0: none.
+    std::uint64_t smallUpTo = kSmallFileBytes;
     TransformSettings transform;  // for every file; its folderSyncs is not used
     unsigned flushThreads = 32;   // how many flushes are in flight at once
     // Runs before a staged file is renamed into place; an error counts as a refused rename.

@@ -11,6 +11,7 @@
 #include "TemporaryName.h"
 #include "TextCodec.h"
 #include "UndoRecord.h"
+#include "LeftoverParts.h"
 
 // An undo file holds a file's whole old content while the file is rewritten in place, and a record
 // of how it is being rewritten (UndoRecord.h). Its name says how far the rewrite got: "undo" until
@@ -25,26 +26,23 @@
 
 namespace kestrove {
 
-namespace {
+namespace detail {
 
 using platform::IoError;
 using platform::IoStatus;
 using platform::NativeFile;
 
-constexpr std::size_t kBlock = std::size_t{1} << 20;
-
-LeftoverResult Result(LeftoverFate fate, std::optional<std::uint64_t> index = std::nullopt) {
+LeftoverResult Result(LeftoverFate fate) {
     LeftoverResult result;
     result.fate = fate;
-    result.fileIndex = index;
     return result;
 }
 
 // A leftover that keeps the file it belongs to from being written (when it belongs to one).
 LeftoverResult Blocking(LeftoverFate fate, std::optional<std::uint64_t> index, IoError why) {
-    LeftoverResult result = Result(fate, index);
+    LeftoverResult result = Result(fate);
     if (index) {
-        result.blocksFile.emplace(std::move(why));
+        result.blocks.push_back({*index, std::move(why)});
     }
     return result;
 }
@@ -53,11 +51,6 @@ LeftoverResult Blocking(LeftoverFate fate, std::optional<std::uint64_t> index, I
 IoError KeptIn(const std::filesystem::path& copy, std::u16string why) {
     return IoError{std::move(why) + u"（原内容保存在 " + PathText(copy) + u"）"};
 }
-
-struct Found {
-    std::optional<std::filesystem::path> path;
-    IoStatus failure;
-};
 
 // The file in folder with the given identity, found by its index since its name is not known.
 Found FindFile(const std::filesystem::path& folder, FileId id) {
@@ -106,6 +99,22 @@ IoStatus ReadWhole(NativeFile& file, std::uint64_t offset, std::uint8_t* data, s
     }
     return std::nullopt;
 }
+
+}  // namespace detail
+
+namespace {
+
+using detail::Blocking;
+using detail::FindFile;
+using detail::Found;
+using detail::KeptIn;
+using detail::ReadWhole;
+using detail::Result;
+using platform::IoError;
+using platform::IoStatus;
+using platform::NativeFile;
+
+constexpr std::size_t kBlock = std::size_t{1} << 20;
 
 IoStatus CopyWhole(NativeFile& from, NativeFile& to, std::uint64_t size) {
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlock)));
@@ -213,7 +222,7 @@ class HeldCopy {
         }
         // The copy is not needed whichever of its states a crash now brings back.
         (void)platform::SyncFolderOf(m_file);
-        return Result(fate, m_name.fileIndex);
+        return Result(fate);
     }
     LeftoverResult PutBack(std::uint64_t length);
 
@@ -331,6 +340,16 @@ LeftoverResult CleanLeftover(const std::filesystem::path& temporary) {
     if (name.kind == TemporaryKind::Unmarked) {
         return Result(LeftoverFate::Kept);
     }
+    const bool isJournal =
+        name.kind == TemporaryKind::Journal || name.kind == TemporaryKind::CommittedJournal;
+    // A journal that cannot be read now may hold old content of any file of its folder.
+    auto blocking = [&](LeftoverFate fate, IoError why) {
+        LeftoverResult result = Blocking(fate, index, why);
+        if (isJournal) {
+            result.blocksFolder = std::move(why);
+        }
+        return result;
+    };
     platform::TemporaryFile held;
     IoError failure;
     switch (platform::HoldLeftover(temporary, held, failure)) {
@@ -339,15 +358,20 @@ LeftoverResult CleanLeftover(const std::filesystem::path& temporary) {
         case platform::HoldResult::NoLocks:
             if (MakerRuns(name, held)) {
                 held.file.Close();
-                return Blocking(LeftoverFate::InUse, index, IoError{u"另一个程序正在改写这个文件"});
+                return blocking(LeftoverFate::InUse, IoError{u"另一个程序正在改写这个文件"});
             }
             break;
         case platform::HoldResult::InUse:
-            return Blocking(LeftoverFate::InUse, index, IoError{u"另一个程序正在改写这个文件"});
+            return blocking(LeftoverFate::InUse, IoError{u"另一个程序正在改写这个文件"});
         case platform::HoldResult::NotOurs:
             return Result(LeftoverFate::NotOurs);
         case platform::HoldResult::Failed:
-            return Blocking(LeftoverFate::Failed, index, failure);
+            return blocking(LeftoverFate::Failed, failure);
+    }
+    if (isJournal) {
+        LeftoverResult result = detail::SettleJournal(held, name);
+        held.file.Close();
+        return result;
     }
     if (!isCopy) {
         // New content that never took its file's place; nothing depends on it.
@@ -390,8 +414,12 @@ void LeftoverGuard::Settle(const std::filesystem::path& realPath) {
     opened.listing.reset();
     for (const std::filesystem::path& temporary : found) {
         LeftoverResult result = CleanLeftover(temporary);
-        if (result.fileIndex && result.blocksFile) {
-            state.files.emplace(*result.fileIndex, std::move(*result.blocksFile));
+        if (result.blocksFolder) {
+            state.failure = std::move(result.blocksFolder);
+            return;
+        }
+        for (BlockedFile& blocked : result.blocks) {
+            state.files.emplace(blocked.fileIndex, std::move(blocked.why));
         }
     }
 }

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "PlatformFile.h"
 
@@ -23,18 +24,24 @@ enum class LeftoverFate {
     Failed,    // it could not be dealt with: the system failed part-way
 };
 
-struct LeftoverResult {
-    LeftoverFate fate = LeftoverFate::NotOurs;
-    // The index of the file it belongs to, for the copies of a file's content.
-    std::optional<std::uint64_t> fileIndex;
-    // Why that file must not be transformed for now: set for Kept, InUse and Failed copies.
-    std::optional<platform::IoError> blocksFile;
+// A file that must not be transformed for now, and why.
+struct BlockedFile {
+    std::uint64_t fileIndex = 0;
+    platform::IoError why;
 };
 
-// Deals with one file found under one of our temporary names. An undo file is put back only over
-// the file in its own folder whose index it carries, and only while each byte of that file is
-// either its old or its new byte; the file is synced before the undo file is removed. A failure
-// part-way keeps the undo file.
+struct LeftoverResult {
+    LeftoverFate fate = LeftoverFate::NotOurs;
+    // The files it holds old content of that cannot be written for now (Kept, InUse, Failed).
+    std::vector<BlockedFile> blocks;
+    // Set when it holds old content of files it cannot say: no file of its folder may be written.
+    platform::IoStatus blocksFolder;
+};
+
+// Deals with one file found under one of our temporary names. An undo file (or each file of a
+// journal) is put back only over the file in its own folder whose index it carries, and only while
+// each byte of that file is either its old or its new byte; the file is synced before the undo
+// file is removed. A failure part-way keeps the undo file.
 [[nodiscard]] LeftoverResult CleanLeftover(const std::filesystem::path& temporary);
 
 // Deals with the leftovers in the folder of file (links resolved), as a run does before it writes

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "PathInfo.h"
 #include "TemporaryName.h"
@@ -114,9 +115,19 @@ enum class ProcessLife { Running, Ended, Unknown };
 // the complete old content of that file. Its content, record included, must be durable first.
 [[nodiscard]] IoStatus MarkAsUndo(TemporaryFile& temp, std::uint64_t fileIndex);
 
-// Gives the held undo file its Committed name and makes that durable: the rewrite it guarded is
-// complete, and the file is no longer a copy to put back.
-[[nodiscard]] IoStatus MarkCommitted(TemporaryFile& temp);
+// Gives the held temp, complete, its Journal name; durable only at the next MakeDurable.
+[[nodiscard]] IoStatus MarkAsJournal(TemporaryFile& temp);
+
+// Gives the held undo file or journal its Committed name: what it guarded is complete, and it is
+// no longer a copy to put back. With durable, the new name is on the disk before this returns;
+// otherwise at the next MakeDurable.
+[[nodiscard]] IoStatus MarkCommitted(TemporaryFile& temp, bool durable = true);
+
+// Makes everything written and renamed so far in the folders of these paths durable: their file
+// systems' whole unwritten content where the system can do that in one go (one call instead of
+// one per file), each file and folder otherwise.
+[[nodiscard]] IoStatus MakeDurable(const std::vector<const NativeFile*>& files,
+                                   const std::vector<std::filesystem::path>& folders);
 
 // Gives temp the owner of target, before any content is written. ownerKept is false when the
 // platform does not let this process give a file that owner; temp is then left as it was.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <system_error>
@@ -273,6 +274,47 @@ std::size_t OpenFilesAllowed() {
         return SIZE_MAX;
     }
     return static_cast<std::size_t>(limit.rlim_cur);
+}
+
+IoStatus MakeDurable(const std::vector<const NativeFile*>& files,
+                     const std::vector<std::filesystem::path>& folders) {
+    // Every file lives on the file system of its folder: one flush of each file system covers
+    // them all, and the folders' entries too.
+    std::vector<dev_t> flushed;
+    bool everyOne = false;
+    for (const std::filesystem::path& folder : folders) {
+        const int fd = posix::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            return LastError();
+        }
+        const NativeFile held(fd);
+        struct stat info {};
+        if (posix::Fstat(fd, &info) != 0) {
+            return LastError();
+        }
+        if (std::find(flushed.begin(), flushed.end(), info.st_dev) != flushed.end()) {
+            continue;
+        }
+        if (posix::Syncfs(fd) == 0) {
+            flushed.push_back(info.st_dev);
+            continue;
+        }
+        if (errno != ENOSYS) {
+            return LastError();
+        }
+        everyOne = true;
+        if (posix::Fsync(fd) != 0) {
+            return LastError();
+        }
+    }
+    if (everyOne) {
+        for (const NativeFile* file : files) {
+            if (posix::Fsync(Descriptor(file->handle())) != 0) {
+                return LastError();
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 IoStatus SyncFolderOf(const std::filesystem::path& path) {

@@ -176,9 +176,27 @@ IoStatus MarkAsUndo(TemporaryFile& temp, std::uint64_t fileIndex) {
                                 UndoNameOf(temp.path.filename().native(), fileIndex));
 }
 
-IoStatus MarkCommitted(TemporaryFile& temp) {
-    return RenameHeld(temp,
-                      temp.path.parent_path() / CommittedNameOf(temp.path.filename().native()));
+IoStatus MarkAsJournal(TemporaryFile& temp) {
+    std::filesystem::path renamed =
+        temp.path.parent_path() / JournalNameOf(temp.path.filename().native());
+    if (IoStatus failure = RenameWithoutReplacing(temp.path, renamed)) {
+        return failure;
+    }
+    temp.path = std::move(renamed);
+    return std::nullopt;
+}
+
+IoStatus MarkCommitted(TemporaryFile& temp, bool durable) {
+    std::filesystem::path renamed =
+        temp.path.parent_path() / CommittedNameOf(temp.path.filename().native());
+    if (durable) {
+        return RenameHeld(temp, std::move(renamed));
+    }
+    if (IoStatus failure = RenameWithoutReplacing(temp.path, renamed)) {
+        return failure;
+    }
+    temp.path = std::move(renamed);
+    return std::nullopt;
 }
 
 IoStatus RemoveTemporary(TemporaryFile& temp) {

@@ -45,6 +45,8 @@ int FstatAt(int folder, const char* name, struct stat* info, int flags);
 ssize_t Pread(int fd, void* data, std::size_t size, off_t offset);
 ssize_t Pwrite(int fd, const void* data, std::size_t size, off_t offset);
 int Fsync(int fd);
+// syncfs: everything unwritten on the file system of fd; ENOSYS where the system has no such call.
+int Syncfs(int fd);
 int Ftruncate(int fd, off_t size);
 int FcntlSetFlags(int fd, int flags);
 int FcntlGetFlags(int fd);

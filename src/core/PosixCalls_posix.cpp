@@ -50,6 +50,16 @@ int Fsync(int fd) {
     return Retried(SystemCall::Flush, [&] { return ::fsync(fd); });
 }
 
+int Syncfs(int fd) {
+#ifdef __linux__
+    return Retried(SystemCall::Flush, [&] { return ::syncfs(fd); });
+#else
+    (void)fd;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
 int Ftruncate(int fd, off_t size) {
     return Retried(SystemCall::Control, [&] { return ::ftruncate(fd, size); });
 }

@@ -98,16 +98,23 @@ TemporaryName ParseTail(std::basic_string_view<Char> tail) {
     }
     const std::basic_string_view<Char> middle = tail.substr(0, dot);
     const std::basic_string_view<Char> suffix = tail.substr(dot + 1);
+    const auto owner = ParseOwner(middle);
     if (Equals(suffix, kNewContent)) {
-        if (const auto owner = ParseOwner(middle)) {
+        if (owner) {
             return {TemporaryKind::NewContent, 0, owner};
         }
         return {};
     }
     TemporaryKind kind = TemporaryKind::None;
     if (Equals(suffix, kUndo)) {
+        if (owner) {
+            return {TemporaryKind::Journal, 0, owner};
+        }
         kind = TemporaryKind::Undo;
     } else if (Equals(suffix, kCommitted)) {
+        if (owner) {
+            return {TemporaryKind::CommittedJournal, 0, owner};
+        }
         kind = TemporaryKind::Committed;
     } else if (Equals(suffix, kLegacyBackup)) {
         kind = TemporaryKind::LegacyBackup;
@@ -161,6 +168,12 @@ std::string MakeTemporaryName(const ProcessStamp& owner) {
 std::string UndoNameOf(std::string_view newContentName, std::uint64_t fileIndex) {
     std::string name(StemOf(newContentName));
     name.append(Hex(fileIndex)).append(".").append(kUndo);
+    return name;
+}
+
+std::string JournalNameOf(std::string_view newContentName) {
+    std::string name(newContentName.substr(0, newContentName.size() - kNewContent.size()));
+    name.append(kUndo);
     return name;
 }
 

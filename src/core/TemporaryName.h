@@ -24,6 +24,9 @@ struct ProcessStamp {
 //                                    record at its end says how the file was being transformed
 //   ".kestrove-R.<id>.done"          the same once the rewrite is complete and durable: no longer
 //                                    a copy to put back, only one to remove
+//   ".kestrove-R.<pid>-<start>.undo" an undo journal (UndoJournal.h): the old content of several
+//                                    small files of the folder, written over in place together
+//   ".kestrove-R.<pid>-<start>.done" the same once those writes are complete and durable
 //   ".kestrove-R.new"                new content, from a version that named no process
 //   ".kestrove-R.<id>.old"           old content of the file with index id, from a version that
 //                                    kept no record and never marked a rewrite complete
@@ -31,19 +34,30 @@ struct ProcessStamp {
 //                                    nothing
 // All numbers are in lower-case hexadecimal without leading zeros. The folder walker never
 // selects any of these.
-enum class TemporaryKind { None, NewContent, Undo, Committed, LegacyBackup, Unmarked };
+enum class TemporaryKind {
+    None,
+    NewContent,
+    Undo,
+    Committed,
+    Journal,
+    CommittedJournal,
+    LegacyBackup,
+    Unmarked,
+};
 
 struct TemporaryName {
     TemporaryKind kind = TemporaryKind::None;
     std::uint64_t fileIndex = 0;          // Undo, Committed, LegacyBackup: the file it belongs to
-    std::optional<ProcessStamp> owner;    // NewContent: the process that made it, when named
+    std::optional<ProcessStamp> owner;    // NewContent, Journal, CommittedJournal: its maker
 };
 
 // A fresh name of the NewContent form, naming its maker.
 [[nodiscard]] std::string MakeTemporaryName(const ProcessStamp& owner);
 // The Undo name for the file with fileIndex, keeping the random part of a NewContent name.
 [[nodiscard]] std::string UndoNameOf(std::string_view newContentName, std::uint64_t fileIndex);
-// The Committed name of an Undo name.
+// The Journal name of a NewContent name, keeping its random part and maker.
+[[nodiscard]] std::string JournalNameOf(std::string_view newContentName);
+// The Committed name of an Undo name, or the CommittedJournal name of a Journal name.
 [[nodiscard]] std::string CommittedNameOf(std::string_view undoName);
 
 // For names as bytes (POSIX), as UTF-16 text, and as Windows' own wide names.

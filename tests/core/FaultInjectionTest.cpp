@@ -20,6 +20,7 @@
 #include "TemporaryName.h"
 #include "TestPlatform.h"
 #include "TransformTestSupport.h"
+#include "UndoJournal.h"
 #include "UndoRecord.h"
 
 namespace kestrove {
@@ -196,6 +197,27 @@ std::vector<Case> Cases() {
                          return std::vector<Tracked>{file};
                      },
                      [](const fs::path& root) { return TransformOne(root / "c.bin", 64 << 10); }});
+    cases.push_back({"JournalLeftBeforeItsCommit",
+                     [](const fs::path& root) {
+                         const fs::path d = root / "j";
+                         std::vector<Tracked> files;
+                         std::vector<JournalEntry> entries;
+                         for (int i = 0; i < 3; ++i) {
+                             files.push_back(
+                                 MakeFile(d / (std::to_string(i) + ".txt"), 1000u + i, 20 + i));
+                             entries.push_back({IdentifyFile(files.back().names[0])->index,
+                                                files.back().names[0].filename().native(),
+                                                files.back().old});
+                         }
+                         const auto journal = EncodeJournal({Direction::Encrypt, kKey, {}}, entries);
+                         WriteBytes(d / JournalNameOf(".kestrove-abcdefghijkl.1-1.new"),
+                                    Bytes(journal.begin(), journal.end()));
+                         // The first was written over when the crash came.
+                         files[0].before = ReferenceEncrypt(files[0].old, kKey);
+                         WriteBytes(files[0].names[0], files[0].before);
+                         return files;
+                     },
+                     [](const fs::path& root) { return DropFolder(root / "j"); }});
     cases.push_back({"NewContentLeftBeforeItsRename",
                      [](const fs::path& root) {
                          Tracked file = MakeFile(root / "n.bin", 4000, 7);
@@ -243,17 +265,32 @@ bool IsMix(const Bytes& now, const Bytes& old, const Bytes& fresh) {
     return true;
 }
 
-// An undo file still to be put back for this file (a copy of its old content beside one of its
-// names).
+// A copy of this file's old content that the next run would put back: an undo file beside one of
+// its names, or an entry of a journal not yet committed there.
 bool HasUndoFile(const fs::path& root, const Tracked& file) {
     const std::optional<FileId> id = IdentifyFile(file.names.front());
+    if (!id) {
+        return false;
+    }
+    auto beside = [&](const fs::path& copy) {
+        return std::any_of(file.names.begin(), file.names.end(), [&](const fs::path& name) {
+            return fs::canonical(name).parent_path() == copy.parent_path();
+        });
+    };
     for (const fs::path& undo : OurFiles(root, TemporaryKind::Undo)) {
-        const bool beside =
-            std::any_of(file.names.begin(), file.names.end(), [&](const fs::path& name) {
-                return fs::canonical(name).parent_path() == undo.parent_path();
-            });
-        if (id && beside && ParseTemporaryName(undo.filename().native()).fileIndex == id->index) {
+        if (beside(undo) && ParseTemporaryName(undo.filename().native()).fileIndex == id->index) {
             return OldContentOf(undo) == file.old;
+        }
+    }
+    for (const fs::path& journal : OurFiles(root, TemporaryKind::Journal)) {
+        const std::optional<DecodedJournal> decoded = DecodeJournal(ReadBytes(journal));
+        if (!beside(journal) || !decoded) {
+            continue;
+        }
+        for (const JournalEntry& entry : decoded->entries) {
+            if (entry.fileIndex == id->index && entry.old == file.old) {
+                return true;
+            }
         }
     }
     return false;
@@ -305,10 +342,11 @@ class FaultInjection : public ::testing::TestWithParam<std::tuple<Case, Injected
         const InjectedError& error = std::get<1>(GetParam());
         const Bytes now = ReadBytes(file.names.front());
         const Bytes fresh = ReferenceEncrypt(file.old, kKey);
-        const bool isOld = now == file.old || now == file.before;
-        const bool isNew = now == fresh;
         const std::string name = file.names.front().filename().string();
         const bool undo = HasUndoFile(root, file);
+        // With a copy left to put back, the file is as good as old whatever it holds now.
+        const bool isOld = now == file.old || now == file.before;
+        const bool isNew = now == fresh && !undo;
         // Only a crash part-way through a rewrite in place leaves a file torn, its undo file
         // beside it; any other failure puts the old content back at once.
         const bool torn = error.crash && undo && IsMix(now, file.old, fresh);

@@ -10,6 +10,7 @@
 #include "PathInfo.h"
 #include "StalledTransform.h"
 #include "TemporaryName.h"
+#include "UndoJournal.h"
 #include "TextCodec.h"
 #include "TestPlatform.h"
 #include "TransformTestSupport.h"
@@ -163,9 +164,148 @@ TEST_F(KilledInPlaceRewrite, BackupIsKeptWhenItsFileIsNowReadOnly) {
     // It cannot be put back: kept, and the file is not written while it is.
     const LeftoverResult result = CleanLeftover(m_backup);
     EXPECT_EQ(result.fate, LeftoverFate::Failed);
-    EXPECT_TRUE(result.blocksFile.has_value());
+    EXPECT_EQ(result.blocks.size(), 1u);
     ExpectBackupKept();
     EXPECT_EQ(ReadBytes(m_first), half);
+}
+
+}  // namespace
+}  // namespace kestrove
+
+namespace kestrove {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Bytes;
+using testing::kStalledKey;
+using testing::OurTemporaryNames;
+using testing::RandomBytes;
+using testing::ReadBytes;
+using testing::ReferenceEncrypt;
+using testing::ScratchFolder;
+using testing::WriteBytes;
+
+// What a crash leaves of a batch of small files written over in place: their journal, and each
+// file as far as the batch got.
+class CrashedJournal : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
+            m_files.push_back(m_folder / name);
+            m_old.push_back(RandomBytes(3000, static_cast<std::uint32_t>(m_files.size() + 60)));
+            WriteBytes(m_files.back(), m_old.back());
+        }
+    }
+
+    fs::path WriteJournal(bool committed) {
+        std::vector<JournalEntry> entries;
+        for (std::size_t i = 0; i < m_files.size(); ++i) {
+            entries.push_back({IdentifyFile(m_files[i])->index, m_files[i].filename().native(),
+                               m_old[i]});
+        }
+        const std::string name = JournalNameOf(".kestrove-abcdefghijkl.1-2.new");
+        const fs::path journal = m_folder / (committed ? CommittedNameOf(name) : name);
+        const auto bytes = EncodeJournal({Direction::Encrypt, kStalledKey, {}}, entries);
+        WriteBytes(journal, Bytes(bytes.begin(), bytes.end()));
+        return journal;
+    }
+
+    Bytes New(std::size_t i) const { return ReferenceEncrypt(m_old[i], kStalledKey); }
+
+    ScratchFolder m_folder;
+    std::vector<fs::path> m_files;
+    std::vector<Bytes> m_old;
+};
+
+// Not committed: the files written (a, and b torn by a power cut) get their old content back.
+TEST_F(CrashedJournal, NotCommittedPutsTheOldContentBack) {
+    const fs::path journal = WriteJournal(false);
+    WriteBytes(m_files[0], New(0));
+    Bytes torn = New(1);
+    std::copy(m_old[1].begin() + 1000, m_old[1].end(), torn.begin() + 1000);
+    WriteBytes(m_files[1], torn);
+    fs::rename(m_files[3], m_folder / "renamed.txt");  // found again by its index
+    const LeftoverResult result = CleanLeftover(journal);
+    EXPECT_EQ(result.fate, LeftoverFate::Restored);
+    EXPECT_TRUE(result.blocks.empty());
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(ReadBytes(m_files[i]), m_old[i]) << i;
+    }
+    EXPECT_EQ(ReadBytes(m_folder / "renamed.txt"), m_old[3]);
+    EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());
+}
+
+// Committed: the files hold their new content, which stays; only the journal goes.
+TEST_F(CrashedJournal, CommittedLeavesTheFilesAsTheyAre) {
+    const fs::path journal = WriteJournal(true);
+    WriteBytes(m_files[0], New(0));
+    WriteBytes(m_files[2], New(2));
+    EXPECT_EQ(CleanLeftover(journal).fate, LeftoverFate::Removed);
+    EXPECT_EQ(ReadBytes(m_files[0]), New(0));
+    EXPECT_EQ(ReadBytes(m_files[1]), m_old[1]);
+    EXPECT_EQ(ReadBytes(m_files[2]), New(2));
+    EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());
+}
+
+// A file changed since holds neither: it is not written and the journal stays. The others get
+// their old content back where they need it, but are not written either while the journal is
+// there, since it would otherwise put their old content back once they change.
+TEST_F(CrashedJournal, AFileChangedSinceKeepsTheJournalAndItsFilesUnwritten) {
+    const fs::path journal = WriteJournal(false);
+    WriteBytes(m_files[0], New(0));
+    const Bytes edited = RandomBytes(3000, 99);
+    WriteBytes(m_files[2], edited);
+    const LeftoverResult result = CleanLeftover(journal);
+    EXPECT_EQ(result.fate, LeftoverFate::Kept);
+    ASSERT_EQ(result.blocks.size(), m_files.size());
+    EXPECT_EQ(result.blocks[0].fileIndex, IdentifyFile(m_files[2])->index);
+    EXPECT_EQ(ReadBytes(m_files[0]), m_old[0]);
+    EXPECT_EQ(ReadBytes(m_files[2]), edited);
+    EXPECT_TRUE(fs::exists(journal));
+    EXPECT_EQ(EncryptFile(m_files[2], kStalledKey).kind, FileOutcome::Kind::Failed);
+    EXPECT_EQ(EncryptFile(m_files[1], kStalledKey).kind, FileOutcome::Kind::Failed);
+    EXPECT_EQ(ReadBytes(m_files[1]), m_old[1]);
+    EXPECT_EQ(ReadBytes(m_files[2]), edited);
+    // Once the user has taken the journal away, they are files like any other.
+    fs::remove(journal);
+    EXPECT_TRUE(EncryptFile(m_files[1], kStalledKey).ok());
+}
+
+// Cut short while it was written: nothing was touched yet, and it goes.
+TEST_F(CrashedJournal, OneCutShortGoesAndTouchesNothing) {
+    const fs::path journal = WriteJournal(false);
+    Bytes bytes = ReadBytes(journal);
+    bytes.resize(bytes.size() / 2);
+    WriteBytes(journal, bytes);
+    WriteBytes(m_files[0], New(0));  // as if written by someone else since: left alone
+    EXPECT_EQ(CleanLeftover(journal).fate, LeftoverFate::Removed);
+    EXPECT_EQ(ReadBytes(m_files[0]), New(0));
+    EXPECT_TRUE(OurTemporaryNames(m_folder.path()).empty());
+}
+
+TEST(UndoJournal, ReadsBackWhatWasWrittenAndRefusesAnythingElse) {
+    const std::vector<JournalEntry> entries = {
+        {7, fs::path("a.txt").native(), {1, 2, 3}},
+        {0xFFFFFFFFFFFF, fs::path("b").native(), {}},
+        {42, fs::path("c.txt").native(), Bytes(4096, 9)}};
+    const JournalRecord record{Direction::Decrypt, 165, {5, 6}};
+    const std::vector<std::uint8_t> bytes = EncodeJournal(record, entries);
+    const std::optional<DecodedJournal> decoded = DecodeJournal(bytes);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->entries, entries);
+    EXPECT_EQ(decoded->record.direction, Direction::Decrypt);
+    EXPECT_EQ(decoded->record.key, 165u);
+    EXPECT_EQ(decoded->record.owner, (ProcessStamp{5, 6}));
+    // Every single changed byte, and every shorter journal, is noticed.
+    for (std::size_t i = 0; i < bytes.size(); i += 7) {
+        std::vector<std::uint8_t> damaged = bytes;
+        damaged[i] ^= 0x10;
+        EXPECT_FALSE(DecodeJournal(damaged)) << "byte " << i;
+    }
+    for (std::size_t size = 0; size < bytes.size(); size += 97) {
+        EXPECT_FALSE(DecodeJournal({bytes.begin(), bytes.begin() + static_cast<long>(size)}))
+            << size;
+    }
 }
 
 }  // namespace

@@ -68,6 +68,13 @@ TEST(TemporaryName, EachFormIsToldApartAndACopyKnowsItsFile) {
     EXPECT_EQ(UndoNameOf(".kestrove-abcdefghijkl.1-2.new", 0x1f),
               ".kestrove-abcdefghijkl.1f.undo");
     EXPECT_EQ(CommittedNameOf(".kestrove-abcdefghijkl.1f.undo"), ".kestrove-abcdefghijkl.1f.done");
+    // A journal names its maker where a single file's undo file names the file.
+    const std::string journal = JournalNameOf(made);
+    EXPECT_EQ(journal, made.substr(0, 22) + ".4d2-1f.undo");
+    const TemporaryName parsedJournal = ParseTemporaryName(journal);
+    EXPECT_EQ(parsedJournal.kind, TemporaryKind::Journal);
+    EXPECT_EQ(parsedJournal.owner, (ProcessStamp{0x4d2, 0x1f}));
+    EXPECT_EQ(ParseTemporaryName(CommittedNameOf(journal)).kind, TemporaryKind::CommittedJournal);
     // What earlier versions left: new content without its maker, a copy without a record, and
     // either of the two untold.
     const TemporaryName unnamed = ParseTemporaryName(std::string_view(".kestrove-abcdefghijkl.new"));
@@ -85,7 +92,7 @@ TEST(TemporaryName, EachFormIsToldApartAndACopyKnowsItsFile) {
           ".kestrove-abcdefghijkl.1f.new", ".kestrove-abcdefghijkl.1f.old.txt",
           ".kestrove-abcdefghijkl-1f.old", ".kestrove-abcdefghijk.new",
           ".kestrove-abcdefghijkl.1-.new", ".kestrove-abcdefghijkl.-2.new",
-          ".kestrove-abcdefghijkl.1-2-3.new", ".kestrove-abcdefghijkl.1-2.undo",
+          ".kestrove-abcdefghijkl.1-2-3.new", ".kestrove-abcdefghijkl.1-2.old",
           ".kestrove-abcdefghijkl.1f.tmp"}) {
         EXPECT_EQ(ParseTemporaryName(std::string_view(other)).kind, TemporaryKind::None) << other;
     }

@@ -48,6 +48,7 @@ class BatchedDrop : public ::testing::Test {
         }
         detail::BatchSettings settings;
         settings.limits.files = 4;
+        settings.smallUpTo = 0;  // renamed into place, each of them, so that renames can fail
         settings.beforePlace = [this, refused](const fs::path& path) -> platform::IoStatus {
             if (refused.count(IndexOf(path)) != 0) {
                 return platform::IoError{u"refused"};
