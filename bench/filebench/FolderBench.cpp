@@ -1,9 +1,12 @@
 // The folder drop as the program runs it (DropJobRunner with the core's walk and group commit)
-// against two rewrites of the same files in the same run, interleaved:
-//   unflushed  each file's new content to a temporary file and renamed over it, nothing flushed:
-//              the speed limit;
+// against other rewrites of the same files in the same run, interleaved:
+//   in place   each file opened, read, transformed, written over, closed; nothing flushed: the
+//              physical floor of this work;
+//   unflushed  each file's new content to a temporary file and renamed over it, nothing flushed;
 //   per file   the drop worker with every file flushed before its rename, each folder synced
-//              once per run of files in it: the way before group commit.
+//              once per run of files in it: the way before group commit;
+//   ccrypt     `ccrypt -e -r` (then `-d -r`, timed too) on the same tree, when ccrypt is
+//              installed: the classic in-place encryptor a user might pick instead.
 // Each measurement alternates encryption and decryption, so the files end as they began.
 //
 // KESTROVE_BENCH_FLUSH=syncfs makes each batch flush the whole file system with syncfs instead
@@ -188,6 +191,53 @@ double TimeUnflushed(const fs::path& root, Direction direction, int key) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Walk and rewrite over the files themselves, nothing flushed: open, read, write over, close.
+double TimeInPlace(const fs::path& root, Direction direction, int key) {
+    const Clock::time_point start = Clock::now();
+    kestrove::FileList files;
+    kestrove::CollectFolderFiles({root}, u"*.*", files, true);
+    const kestrove::KeystreamTable table(static_cast<std::uint32_t>(key));
+    std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const fs::path file = files.PathAt(i);
+        const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) {
+            return -1;
+        }
+        bool ok = true;
+        std::uint64_t done = 0;
+        while (ok) {
+            const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(done));
+            if (got <= 0) {
+                ok = got == 0;
+                break;
+            }
+            table.Apply(direction, buffer.data(), static_cast<std::size_t>(got), done + 1);
+            ok = ::pwrite(fd, buffer.data(), static_cast<std::size_t>(got),
+                          static_cast<off_t>(done)) == got;
+            done += static_cast<std::uint64_t>(got);
+        }
+        if (::close(fd) != 0 || !ok) {
+            return -1;
+        }
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// ccrypt over the tree with a key of its own; the wall time, negative on failure.
+double TimeCcrypt(const fs::path& root, const char* mode) {
+    const std::string command =
+        std::string("ccrypt ") + mode + " -r -f -K kestrove-bench '" + root.string() + "'";
+    const Clock::time_point start = Clock::now();
+    const int status = std::system(command.c_str());
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return status == 0 ? seconds : -1;
+}
+
+bool HaveCcrypt() {
+    return std::system("command -v ccrypt >/dev/null 2>&1") == 0;
+}
+
 struct Series {
     const char* name;
     std::vector<double> seconds;
@@ -220,21 +270,41 @@ int RunFolderBench(const fs::path& folder, int key, int runs) {
         }
     }
     std::printf("load average at the start: %s\n", LoadAverage().c_str());
+    const bool ccrypt = HaveCcrypt();
     Series ours{"ours", {}};
+    Series inPlace{"in place", {}};
     Series unflushed{"unflushed", {}};
     Series perFile{"per file", {}};
-    Series* order[] = {&ours, &unflushed, &perFile};
+    Series classic{"ccrypt", {}};
+    std::vector<Series*> order = {&ours, &inPlace, &unflushed, &perFile};
+    if (ccrypt) {
+        order.push_back(&classic);
+    }
     int measurement = 0;
     for (int run = 0; run < runs; ++run) {
-        for (int turn = 0; turn < 3; ++turn) {
+        for (std::size_t turn = 0; turn < order.size(); ++turn) {
             // Rotated, so that no way always follows the same other one.
-            Series& series = *order[(run + turn) % 3];
+            Series& series = *order[(static_cast<std::size_t>(run) + turn) % order.size()];
+            ::sync();  // the previous measurement's writes are not this one's to pay
+            if (&series == &classic) {
+                // It renames the files as it goes: encrypted and decrypted again in one turn.
+                const double encrypted = TimeCcrypt(folder, "-e");
+                ::sync();
+                const double decrypted = encrypted < 0 ? -1 : TimeCcrypt(folder, "-d");
+                if (decrypted < 0) {
+                    std::fprintf(stderr, "ccrypt failed\n");
+                    return 1;
+                }
+                series.seconds.push_back(encrypted);
+                series.seconds.push_back(decrypted);
+                continue;
+            }
             const Direction direction =
                 measurement++ % 2 == 0 ? Direction::Encrypt : Direction::Decrypt;
-            ::sync();  // the previous measurement's writes are not this one's to pay
-            const double seconds = &series == &unflushed
-                                       ? TimeUnflushed(folder, direction, key)
-                                       : TimeDrop(folder, direction, key, &series == &ours);
+            const double seconds = &series == &unflushed ? TimeUnflushed(folder, direction, key)
+                                   : &series == &inPlace ? TimeInPlace(folder, direction, key)
+                                                         : TimeDrop(folder, direction, key,
+                                                                    &series == &ours);
             if (seconds < 0) {
                 std::fprintf(stderr, "%s failed\n", series.name);
                 return 1;
@@ -242,14 +312,20 @@ int RunFolderBench(const fs::path& folder, int key, int runs) {
             series.seconds.push_back(seconds);
         }
     }
-    if (measurement % 2 == 1 && TimeUnflushed(folder, Direction::Decrypt, key) < 0) {
+    if (measurement % 2 == 1 && TimeInPlace(folder, Direction::Decrypt, key) < 0) {
         std::fprintf(stderr, "cannot put the files back\n");
         return 1;
     }
     std::printf("folder: %s, %d runs each, interleaved\n", folder.c_str(), runs);
-    ours.Print();
-    unflushed.Print();
-    perFile.Print();
+    for (const Series* series : order) {
+        series->Print();
+    }
+    std::printf("ratio ours/in place:  best %.2f, median %.2f (goal <= 1.3)\n",
+                ours.Best() / inPlace.Best(), ours.Median() / inPlace.Median());
+    if (ccrypt) {
+        std::printf("ratio ours/ccrypt:    best %.2f, median %.2f (goal <= 2)\n",
+                    ours.Best() / classic.Best(), ours.Median() / classic.Median());
+    }
     std::printf("ratio ours/unflushed: best %.2f, median %.2f\n", ours.Best() / unflushed.Best(),
                 ours.Median() / unflushed.Median());
     std::printf("ratio per-file/ours:  best %.1f, median %.1f\n", perFile.Best() / ours.Best(),

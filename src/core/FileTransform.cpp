@@ -141,17 +141,16 @@ FileOutcome Transformer::Run() {
     return outcome;
 }
 
-// Opens the file once the leftovers of an earlier crash in its folder are dealt with; a file whose
-// folder could not be searched for them, or whose own copy could not be dealt with, is not opened.
+// Finds the file, once the leftovers of an earlier crash in its folder are dealt with; a file
+// whose folder could not be searched for them, or whose own copy could not be dealt with, is not
+// written. Nothing is opened yet: putting a copy back may need the file to itself.
 IoStatus Transformer::OpenSettled(TargetFile& target) {
-    if (IoStatus failure = platform::OpenTarget(m_path, target)) {
+    if (IoStatus failure = platform::ExamineTarget(m_path, target)) {
         return failure;
     }
     if (!m_leftovers.IsSettled(target.realPath)) {
-        // Closed meanwhile: putting a copy back needs the file to itself on Windows.
-        target.file.Close();
         m_leftovers.Settle(target.realPath);
-        if (IoStatus failure = platform::OpenTarget(m_path, target)) {
+        if (IoStatus failure = platform::ExamineTarget(m_path, target)) {
             return failure;
         }
     }

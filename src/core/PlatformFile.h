@@ -75,15 +75,20 @@ struct TargetFile {
     std::uint64_t linkCount = 1;
     std::uint64_t fileIndex = 0;  // inode number; file index on Windows
     std::uint64_t device = 0;     // device number; volume serial number on Windows
+    std::uint32_t attributes = 0;  // permission bits and type; attributes on Windows
 };
+
+// Finds the regular file behind path, following every link, and fills target from what the
+// system says of it, without opening it. Folders, FIFOs, sockets and devices are refused.
+[[nodiscard]] IoStatus ExamineTarget(const std::filesystem::path& path, TargetFile& target);
 
 // Opens the regular file behind path for reading. Folders, FIFOs, sockets and devices are refused
 // from their type alone and never opened.
 [[nodiscard]] IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target);
 
-// Opens the same file again for reading and writing. Fails for a read-only file: one that cannot
-// be opened for writing, or one without any write permission bit (on Windows: with the read-only
-// attribute), whoever runs.
+// Opens the file examined or opened as target for reading and writing, checking that the name
+// still leads to that file. Fails for a read-only file: one that cannot be opened for writing, or
+// one without any write permission bit (on Windows: with the read-only attribute), whoever runs.
 [[nodiscard]] IoStatus OpenTargetForWriting(TargetFile& target);
 
 // One of our temporary files (TemporaryName.h), held: while it stays open, no other copy of the

@@ -104,10 +104,7 @@ IoStatus OpenExamined(const std::filesystem::path& realPath, int access,
     if (opened.st_dev != examined.st_dev || opened.st_ino != examined.st_ino) {
         return IoError{u"文件在打开时被另一个文件替换"};
     }
-    const int flags = posix::FcntlGetFlags(fd);
-    if (flags < 0 || posix::FcntlSetFlags(fd, flags & ~O_NONBLOCK) != 0) {
-        return LastError();
-    }
+    // O_NONBLOCK means nothing for a regular file's reads and writes: it stays.
     file = std::move(candidate);
     return std::nullopt;
 }
@@ -117,7 +114,16 @@ void Describe(const struct stat& info, TargetFile& target) {
     target.linkCount = static_cast<std::uint64_t>(info.st_nlink);
     target.fileIndex = static_cast<std::uint64_t>(info.st_ino);
     target.device = static_cast<std::uint64_t>(info.st_dev);
+    target.attributes = static_cast<std::uint32_t>(info.st_mode);
 }
+
+// The folders of a run's files come one after another: the real path of the last one is kept,
+// so that a file that is no link itself costs one look instead of one per part of its path.
+struct LastFolder {
+    std::filesystem::path given;
+    std::filesystem::path real;
+};
+thread_local LastFolder t_lastFolder;
 
 }  // namespace
 
@@ -181,11 +187,47 @@ IoStatus DescribeFile(const NativeFile& file, FileFacts& facts) {
 }
 
 IoStatus RealPathOf(const std::filesystem::path& path, std::filesystem::path& realPath) {
+    struct stat named {};
+    const std::filesystem::path folder = path.parent_path();
+    if (path.has_filename() && !folder.empty() && posix::Lstat(path.c_str(), &named) == 0 &&
+        !S_ISLNK(named.st_mode) && folder == t_lastFolder.given) {
+        realPath = t_lastFolder.real / path.filename();
+        return std::nullopt;
+    }
     std::error_code error;
     realPath = posix::Canonical(path, error);
     if (error) {
         return ErrorFromCode(error.value());
     }
+    if (path.has_filename() && !folder.empty() && !S_ISLNK(named.st_mode) &&
+        named.st_ino != 0) {
+        t_lastFolder = {folder, realPath.parent_path()};
+    }
+    return std::nullopt;
+}
+
+IoStatus ExamineTarget(const std::filesystem::path& path, TargetFile& target) {
+    std::filesystem::path realPath;
+    struct stat examined {};
+    const std::filesystem::path folder = path.parent_path();
+    if (path.has_filename() && !folder.empty() && folder == t_lastFolder.given &&
+        posix::Lstat(path.c_str(), &examined) == 0 && !S_ISLNK(examined.st_mode)) {
+        // No link, in the folder of the file before: what lstat said is all there is to say.
+        realPath = t_lastFolder.real / path.filename();
+    } else {
+        if (IoStatus failure = RealPathOf(path, realPath)) {
+            return failure;
+        }
+        if (posix::Stat(realPath.c_str(), &examined) != 0) {
+            return LastError();
+        }
+    }
+    if (IoStatus notRegular = RequireRegular(examined)) {
+        return notRegular;
+    }
+    target.file.Close();
+    target.realPath = std::move(realPath);
+    Describe(examined, target);
     return std::nullopt;
 }
 
@@ -213,9 +255,9 @@ IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
 
 IoStatus OpenTargetForWriting(TargetFile& target) {
     struct stat current {};
-    if (posix::Fstat(Descriptor(target.file.handle()), &current) != 0) {
-        return LastError();
-    }
+    current.st_dev = static_cast<dev_t>(target.device);
+    current.st_ino = static_cast<ino_t>(target.fileIndex);
+    current.st_mode = static_cast<mode_t>(target.attributes);
     // Root may open any file for writing; a file without write bits is still read-only to us.
     if ((current.st_mode & kAnyWriteBit) == 0) {
         return ErrorFromCode(EACCES);
