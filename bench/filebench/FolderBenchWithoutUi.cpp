@@ -7,3 +7,8 @@ int RunFolderBench(const std::filesystem::path&, int, int) {
     std::fprintf(stderr, "the folder mode needs a build with the windows (KESTROVE_GUI=ON)\n");
     return 2;
 }
+
+int RunMillionBench(const std::filesystem::path&, int) {
+    std::fprintf(stderr, "the million mode needs a build with the windows (KESTROVE_GUI=ON)\n");
+    return 2;
+}
