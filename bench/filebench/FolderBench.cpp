@@ -83,7 +83,7 @@ bool MakeTree(const fs::path& root) {
 class QuietView final : public kestrove::DropView {
   public:
     void BeginDrop(int) override {}
-    void SetProgress(int) override { ++m_widths; }
+    void SetProgress(std::size_t, std::size_t) override { ++m_widths; }
     void EndDrop(int) override { Done(true); }
     void ReportFailure(const std::u16string&, std::stop_token) override { ++m_failures; }
     void AbandonDrop(int, std::stop_token) override { Done(false); }

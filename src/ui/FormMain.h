@@ -22,6 +22,9 @@ class ImageTarget;
 class RunState;
 struct UiServices;
 
+// Full width of the progress bar, in pixels.
+inline constexpr int kProgressFullWidth = 217;
+
 // Where a dragged window may go: anywhere that leaves a grip of it (32 x 25 pixels) on the
 // desktop, so that it can always be dragged back. Never overflows, whatever is asked.
 [[nodiscard]] QPoint ClampedWindowPosition(double left, double top, QSize size, QRect desktop);

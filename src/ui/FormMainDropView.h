@@ -16,7 +16,7 @@ class FormMain::DropViewOnWindow final : public DropView {
     explicit DropViewOnWindow(FormMain& window);
 
     void BeginDrop(int index) override;
-    void SetProgress(int width) override;
+    void SetProgress(std::size_t done, std::size_t count) override;
     void EndDrop(int index) override;
     void ReportFailure(const std::u16string& text, std::stop_token stop) override;
     void AbandonDrop(int index, std::stop_token stop) override;

@@ -51,7 +51,8 @@ void FormMain::DropViewOnWindow::BeginDrop(int index) {
     Post([this, index] { m_window.BeginDrop(index); });
 }
 
-void FormMain::DropViewOnWindow::SetProgress(int width) {
+void FormMain::DropViewOnWindow::SetProgress(std::size_t done, std::size_t count) {
+    const int width = ProgressWidth(done, count, kProgressFullWidth);
     Post([this, width] { m_window.SetProgressWidth(width); });
 }
 

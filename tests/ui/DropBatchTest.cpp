@@ -120,7 +120,7 @@ TEST_F(BatchedDrop, WidthsAndBoxesComeAsOneFileAfterAnother) {
         } else if (readOnly.count(i) != 0) {
             expected.push_back("failure " + Utf16ToUtf8(FailureMessageText(*refusal.failure)));
         }
-        expected.push_back("width " + std::to_string(ProgressWidth(i + 1, kFiles)));
+        expected.push_back("width " + std::to_string(ProgressWidth(i + 1, kFiles, kBarWidth)));
     }
     expected.push_back("end 0");
     EXPECT_EQ(m_view.Events(), expected);

@@ -9,10 +9,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "BatchedTransform.h"
@@ -22,12 +22,9 @@
 
 namespace kestrove {
 
-// Full width of the progress bar, in pixels.
-inline constexpr int kProgressFullWidth = 217;
-
-// Width of the bar after the i-th of count files: i / count * 217 in double precision, taken to
-// the nearest integer with ties going to the even one.
-[[nodiscard]] int ProgressWidth(std::size_t i, std::size_t count);
+// Width of a bar of fullWidth after the i-th of count files: i / count * fullWidth in double
+// precision, taken to the nearest integer with ties going to the even one.
+[[nodiscard]] int ProgressWidth(std::size_t i, std::size_t count, int fullWidth);
 
 // One drop: the target it landed on (0 encrypt, 1 decrypt) and the dropped paths in list order.
 struct DropJob {
@@ -42,7 +39,8 @@ class DropView {
   public:
     virtual ~DropView() = default;
     virtual void BeginDrop(int index) = 0;
-    virtual void SetProgress(int width) = 0;
+    // The done-th of count files of a folder is done.
+    virtual void SetProgress(std::size_t done, std::size_t count) = 0;
     virtual void EndDrop(int index) = 0;
     // Both return once the user has closed the box, or as soon as a stop is requested.
     virtual void ReportFailure(const std::u16string& text, std::stop_token stop) = 0;
@@ -88,9 +86,10 @@ class DropJobRunner {
     // False when the drop must end here (a stop was requested).
     bool RunPath(const std::filesystem::path& path, const DropJob& job, DropState& state,
                  std::stop_token stop);
-    // Gives the file to the drop's run of files; width is the bar's width once it is done.
+    // Gives the file to the drop's run of files; progress is how far the folder it belongs to
+    // has got once it is done (done, count).
     bool TransformOnce(const std::filesystem::path& file, DropState& state, std::stop_token stop,
-                       std::optional<int> width);
+                       std::optional<std::pair<std::size_t, std::size_t>> progress);
     bool RunFolder(const std::filesystem::path& folder, DropState& state, std::stop_token stop);
 
     DropView& m_view;

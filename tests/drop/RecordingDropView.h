@@ -1,6 +1,7 @@
 #pragma once
 
-// A drop view for tests of the drop worker: records what a drop shows, as text.
+// A drop view for tests of the drop worker: records what a drop shows, as text, the bar's width
+// as the window shows it (217 pixels in all).
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -15,11 +16,15 @@
 
 namespace kestrove::test {
 
+inline constexpr int kBarWidth = 217;
+
 // Boxes are answered at once unless holdBoxes is set; onBox runs when a box opens.
 class RecordingDropView final : public DropView {
   public:
     void BeginDrop(int index) override { Add("begin " + std::to_string(index)); }
-    void SetProgress(int width) override { Add("width " + std::to_string(width)); }
+    void SetProgress(std::size_t done, std::size_t count) override {
+        Add("width " + std::to_string(ProgressWidth(done, count, kBarWidth)));
+    }
     void EndDrop(int index) override { Add("end " + std::to_string(index)); }
     void ReportFailure(const std::u16string& text, std::stop_token stop) override {
         if (onBox) {

@@ -79,15 +79,15 @@ DropWork FakeWork(std::map<fs::path, std::vector<fs::path>> folders,
 }
 
 TEST(ProgressWidth, RoundsHalfToEven) {
-    EXPECT_EQ(ProgressWidth(1, 2), 108);
-    EXPECT_EQ(ProgressWidth(1, 3), 72);
-    EXPECT_EQ(ProgressWidth(2, 3), 145);
-    EXPECT_EQ(ProgressWidth(3, 4), 163);
-    EXPECT_EQ(ProgressWidth(1, 14), 16);
-    EXPECT_EQ(ProgressWidth(7, 7), 217);
+    EXPECT_EQ(ProgressWidth(1, 2, 217), 108);
+    EXPECT_EQ(ProgressWidth(1, 3, 217), 72);
+    EXPECT_EQ(ProgressWidth(2, 3, 217), 145);
+    EXPECT_EQ(ProgressWidth(3, 4, 217), 163);
+    EXPECT_EQ(ProgressWidth(1, 14, 217), 16);
+    EXPECT_EQ(ProgressWidth(7, 7, 217), 217);
     // No 16-bit limit on the count.
-    EXPECT_EQ(ProgressWidth(40000, 80000), 108);
-    EXPECT_EQ(ProgressWidth(1, 100000), 0);
+    EXPECT_EQ(ProgressWidth(40000, 80000, 217), 108);
+    EXPECT_EQ(ProgressWidth(1, 100000, 217), 0);
 }
 
 TEST(DropJobRunner, UnreadableFolderIsReportedAndTheWalkGoesOn) {

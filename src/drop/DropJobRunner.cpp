@@ -8,12 +8,12 @@
 
 namespace kestrove {
 
-int ProgressWidth(std::size_t i, std::size_t count) {
+int ProgressWidth(std::size_t i, std::size_t count, int fullWidth) {
     if (count == 0) {
         return 0;
     }
     const double share = static_cast<double>(i) / static_cast<double>(count);
-    return static_cast<int>(RoundHalfEven(share * kProgressFullWidth));
+    return static_cast<int>(RoundHalfEven(share * fullWidth));
 }
 
 DropWork DropWork::FromCore() {
@@ -137,8 +137,9 @@ bool DropJobRunner::RunPath(const std::filesystem::path& path, const DropJob& jo
 }
 
 bool DropJobRunner::TransformOnce(const std::filesystem::path& file, DropState& state,
-                                  std::stop_token stop, std::optional<int> width) {
-    FileFinished finished = [this, file, stop, width](const FileOutcome& outcome) {
+                                  std::stop_token stop,
+                                  std::optional<std::pair<std::size_t, std::size_t>> progress) {
+    FileFinished finished = [this, file, stop, progress](const FileOutcome& outcome) {
         if (outcome.kind == FileOutcome::Kind::Failed) {
             m_view.ReportFailure(
                 FailureMessageText(outcome.failure.value_or(FileFailure{file, {}})), stop);
@@ -146,8 +147,8 @@ bool DropJobRunner::TransformOnce(const std::filesystem::path& file, DropState& 
                 return false;
             }
         }
-        if (width) {
-            m_view.SetProgress(*width);
+        if (progress) {
+            m_view.SetProgress(progress->first, progress->second);
         }
         return true;
     };
@@ -184,7 +185,7 @@ bool DropJobRunner::RunFolder(const std::filesystem::path& folder, DropState& st
     }
     const std::size_t count = files.size();
     for (std::size_t i = 1; i <= count; ++i) {
-        if (!TransformOnce(files.PathAt(i - 1), state, stop, ProgressWidth(i, count))) {
+        if (!TransformOnce(files.PathAt(i - 1), state, stop, std::make_pair(i, count))) {
             return false;
         }
     }
