@@ -114,17 +114,18 @@ bool CopyStream(const TargetFile& target, const TemporaryFile& temp,
         !BelongsTo(AsHandle(from), static_cast<DWORD>(target.device), target.fileIndex)) {
         return false;
     }
-    NativeFile to = Adopt(win::Open(ApiPath(temp.path, name.size()) + name, GENERIC_WRITE | DELETE,
-                                    0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
+    const std::wstring streamPath = ApiPath(temp.path, name.size()) + name;
+    NativeFile to =
+        Adopt(win::Open(streamPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
     if (!to.isOpen()) {
         return false;
     }
     const std::uint64_t madeIndex = (std::uint64_t{made.nFileIndexHigh} << 32) | made.nFileIndexLow;
     if (!BelongsTo(AsHandle(to), made.dwVolumeSerialNumber, madeIndex)) {
-        // Not a stream of ours: it goes again, the file is rewritten in place.
-        FILE_DISPOSITION_INFO disposition{};
-        disposition.DeleteFile = TRUE;
-        (void)win::SetInfo(AsHandle(to), FileDispositionInfo, &disposition, sizeof disposition);
+        // Not known to be a stream of ours: it goes again, and the file is rewritten in place.
+        to.Close();
+        const NativeFile doomed = Adopt(
+            win::Open(streamPath, DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE));
         return false;
     }
     std::vector<std::uint8_t> block(std::size_t{64} << 10);

@@ -123,12 +123,10 @@ IoStatus CopyOwner(std::intptr_t from, std::intptr_t to, bool& copied) {
         copied = true;
         return std::nullopt;
     }
+    // Not allowed, or not possible on a file that has an owner to read: the file is rewritten
+    // in place instead, and keeps its owner.
     if (error == ERROR_INVALID_OWNER || error == ERROR_ACCESS_DENIED ||
-        error == ERROR_PRIVILEGE_NOT_HELD) {
-        return std::nullopt;
-    }
-    if (MeansNoSecurity(error)) {
-        copied = true;
+        error == ERROR_PRIVILEGE_NOT_HELD || MeansNoSecurity(error)) {
         return std::nullopt;
     }
     return ErrorFromCode(static_cast<int>(error));
@@ -137,11 +135,9 @@ IoStatus CopyOwner(std::intptr_t from, std::intptr_t to, bool& copied) {
 IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to, bool& copied) {
     copied = false;
     PACL list = nullptr;
-    PACL label = nullptr;
     PSECURITY_DESCRIPTOR holder = nullptr;
-    DWORD error =
-        win::GetSecurity(AsHandle(from), DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
-                         nullptr, nullptr, &list, &label, &holder);
+    DWORD error = win::GetSecurity(AsHandle(from), DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                   &list, nullptr, &holder);
     const SystemDescriptor descriptor(holder);
     if (error != ERROR_SUCCESS) {
         if (MeansNoSecurity(error)) {
@@ -150,7 +146,16 @@ IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to, bool& copied) {
         }
         return ErrorFromCode(static_cast<int>(error));
     }
-    if (HasOwnLabel(label)) {
+    // Asked on its own: a file system that keeps access lists but no labels refuses the question.
+    PACL label = nullptr;
+    PSECURITY_DESCRIPTOR labelHolder = nullptr;
+    error = win::GetSecurity(AsHandle(from), LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                             &label, &labelHolder);
+    const SystemDescriptor labelDescriptor(labelHolder);
+    if (error != ERROR_SUCCESS && !MeansNoSecurity(error)) {
+        return ErrorFromCode(static_cast<int>(error));
+    }
+    if (error == ERROR_SUCCESS && HasOwnLabel(label)) {
         return std::nullopt;
     }
     SECURITY_DESCRIPTOR_CONTROL control = 0;
@@ -168,11 +173,11 @@ IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to, bool& copied) {
         ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
                                             : UNPROTECTED_DACL_SECURITY_INFORMATION);
     error = win::SetSecurity(AsHandle(to), what, nullptr, nullptr, list, nullptr);
-    if (error == ERROR_SUCCESS || MeansNoSecurity(error)) {
-        copied = true;
-        return std::nullopt;
+    if (error != ERROR_SUCCESS) {
+        return ErrorFromCode(static_cast<int>(error));
     }
-    return ErrorFromCode(static_cast<int>(error));
+    copied = true;
+    return std::nullopt;
 }
 
 }  // namespace kestrove::platform
