@@ -291,32 +291,58 @@ TEST_F(FileMetadataWindows, AStreamThatCannotBeCopiedKeepsTheFileInPlace) {
     EXPECT_EQ(ReadFileAt(StreamOf(m_file, L"Zone.Identifier")), kZoneIdentifier);
 }
 
-// Refuses every call that lists or reads streams and extended attributes, as a file system or a
-// filter might.
-class StreamsRefused final : public platform::CallFaults {
+// Counts the calls that list streams or ask for extended attributes, and refuses the one
+// numbered failAt (from 1), as a file system or a filter might; 0 refuses none.
+class AttributeCallRefused final : public platform::CallFaults {
   public:
+    explicit AttributeCallRefused(int failAt) : m_failAt(failAt) {}
     int Before(platform::SystemCall call) override {
-        return call == platform::SystemCall::Attributes ? ERROR_ACCESS_DENIED : 0;
+        if (call != platform::SystemCall::Attributes) {
+            return 0;
+        }
+        return ++m_count == m_failAt ? ERROR_ACCESS_DENIED : 0;
     }
+    [[nodiscard]] int count() const { return m_count; }
+
+  private:
+    int m_failAt;
+    int m_count = 0;
 };
 
-// Where it cannot be told what streams a file has, the file is rewritten in place: whatever it
-// has stays with it.
-TEST_F(FileMetadataWindows, StreamsThatCannotBeToldKeepTheFileInPlace) {
+// Where it cannot be told what streams or extended attributes a file has, whichever question
+// fails, the file is rewritten in place: whatever it has stays with it.
+TEST_F(FileMetadataWindows, StreamsOrAttributesThatCannotBeToldKeepTheFileInPlace) {
     const bool streams = ListsStreams(m_file);
-    if (streams) {
-        WriteFileAt(StreamOf(m_file, L"Zone.Identifier"), kZoneIdentifier);
-    }
-    SetAttributes(m_file, kHiddenAttribute);
-    const std::uint32_t attributes = AttributesOf(m_file) & kWatchedAttributes;
-    StreamsRefused refused;
+    const auto prepare = [&] {
+        WriteFileAt(m_file, m_plain);
+        if (streams) {
+            WriteFileAt(StreamOf(m_file, L"Zone.Identifier"), kZoneIdentifier);
+        }
+        SetAttributes(m_file, kHiddenAttribute);
+        m_index = IndexOf(m_file);
+    };
+    prepare();
+    AttributeCallRefused counter(0);
     {
-        const testing::FaultsInPlace inPlace(refused);
-        ExpectEncrypted(false);
+        const testing::FaultsInPlace inPlace(counter);
+        ExpectEncrypted(true);
     }
-    EXPECT_EQ(AttributesOf(m_file) & kWatchedAttributes, attributes);
-    if (streams) {
-        EXPECT_EQ(ReadFileAt(StreamOf(m_file, L"Zone.Identifier")), kZoneIdentifier);
+    // The extended attributes and the list of streams at least.
+    ASSERT_GE(counter.count(), 2);
+    for (int failAt = 1; failAt <= counter.count(); ++failAt) {
+        SCOPED_TRACE("question " + std::to_string(failAt) + " refused");
+        ASSERT_EQ(DeleteFileW(m_file.c_str()), TRUE);
+        prepare();
+        const std::uint32_t attributes = AttributesOf(m_file) & kWatchedAttributes;
+        AttributeCallRefused refused(failAt);
+        {
+            const testing::FaultsInPlace inPlace(refused);
+            ExpectEncrypted(false);
+        }
+        EXPECT_EQ(AttributesOf(m_file) & kWatchedAttributes, attributes);
+        if (streams) {
+            EXPECT_EQ(ReadFileAt(StreamOf(m_file, L"Zone.Identifier")), kZoneIdentifier);
+        }
     }
 }
 
