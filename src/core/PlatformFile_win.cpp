@@ -114,14 +114,23 @@ NativeFile OpenToExamine(const std::filesystem::path& path) {
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
 }
 
+// Whether the system says it has no name for where an open file is, rather than that it failed:
+// some volume drivers (RAM disks, encrypted containers) cannot be asked, and Wine reports no final
+// path longer than MAX_PATH characters ("more data available", where Windows says how long a
+// buffer it needs).
+bool MeansNoFinalPath(int code) {
+    return code == ERROR_PATH_NOT_FOUND || code == ERROR_NOT_SUPPORTED ||
+           code == ERROR_INVALID_FUNCTION || code == ERROR_MORE_DATA;
+}
+
 // Where the new content of the file opened as path must go: its final path, every link resolved.
-// Wine reports no final path longer than MAX_PATH characters ("more data available", where
-// Windows says how long a buffer it needs); such a path, given without a link at its end, is then
-// taken as given, which leads into the same folder through any links to folders on its way.
+// Where the system has no name for that, the path is taken as given as long as its last name is
+// not a link: links to folders on its way lead into the same folder, which is all that matters
+// for a file put in its place by a rename within its folder.
 IoStatus RealPathBehind(const NativeFile& file, const std::filesystem::path& path,
                         std::filesystem::path& realPath) {
     IoStatus failure = FinalPathOf(file.handle(), realPath);
-    if (!failure || failure->code != ERROR_MORE_DATA) {
+    if (!failure || !MeansNoFinalPath(failure->code)) {
         return failure;
     }
     WIN32_FILE_ATTRIBUTE_DATA named{};
