@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -147,7 +148,7 @@ bool ListsStreams(const fs::path& file) {
                          static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t))) != FALSE;
 }
 
-// The names of a file's streams besides its content, as the system lists them.
+// The names of a file's streams besides its content, sorted.
 std::vector<std::wstring> StreamNames(const fs::path& file) {
     const Handle handle = OpenForAttributes(file, GENERIC_READ);
     std::vector<std::uint64_t> buffer(1024);
@@ -165,6 +166,7 @@ std::vector<std::wstring> StreamNames(const fs::path& file) {
             names.push_back(name);
         }
         if (stream->NextEntryOffset == 0) {
+            std::sort(names.begin(), names.end());
             return names;
         }
         at += stream->NextEntryOffset;
