@@ -1,7 +1,6 @@
-#include <windows.h>
-
 #include "DirectorySource.h"
 #include "TextCodec.h"
+#include "WinCalls_win.h"
 #include "WindowsPath.h"
 
 namespace kestrove {
@@ -26,7 +25,7 @@ class WinFolderListing final : public FolderListing {
             if (m_find == INVALID_HANDLE_VALUE || m_ended) {
                 return false;
             }
-            if (!FindNextFileW(m_find, &m_data)) {
+            if (!platform::win::FindNext(m_find, &m_data)) {
                 const DWORD error = GetLastError();
                 m_error = error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
                 m_ended = true;
@@ -72,15 +71,14 @@ class WinDirectorySource final : public DirectorySource {
         }
         const std::wstring api = platform::ApiPath(std::filesystem::path(named), 1);
         // The folder itself, reached through any link, says which real folder this is.
-        const HANDLE handle =
-            CreateFileW(api.c_str(), FILE_READ_ATTRIBUTES,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        const HANDLE handle = platform::win::Open(
+            api, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
         if (handle == INVALID_HANDLE_VALUE) {
             return Failed(GetLastError());
         }
         BY_HANDLE_FILE_INFORMATION info{};
-        const bool known = GetFileInformationByHandle(handle, &info) != FALSE;
+        const bool known = platform::win::Describe(handle, &info) != FALSE;
         const DWORD infoError = GetLastError();
         CloseHandle(handle);
         if (!known) {
@@ -91,9 +89,7 @@ class WinDirectorySource final : public DirectorySource {
         }
         const std::wstring pattern = api + (api.back() == L'\\' ? L"*" : L"\\*");
         WIN32_FIND_DATAW first{};
-        const HANDLE find =
-            FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &first, FindExSearchNameMatch,
-                             nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        const HANDLE find = platform::win::FindFirst(pattern, &first);
         // The folder was just opened, so "not found" here means it has no entries at all.
         if (find == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND) {
             return Failed(GetLastError());

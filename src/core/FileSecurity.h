@@ -19,7 +19,9 @@ namespace kestrove::platform {
 [[nodiscard]] IoStatus CopyOwner(std::intptr_t from, std::intptr_t to, bool& copied);
 
 // Gives file `to` the access list of file `from`, protected from the folder's inherited entries
-// exactly when the original's is. Nothing to copy on a file system without access lists.
-[[nodiscard]] IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to);
+// exactly when the original's is. Nothing to copy on a file system without access lists. copied is
+// false, and `to` left as it was, when `from` has an integrity label of its own, which only the
+// file itself can keep (see FileMetadata_win.cpp).
+[[nodiscard]] IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to, bool& copied);
 
 }  // namespace kestrove::platform

@@ -1,12 +1,8 @@
-#include <windows.h>
-
-// Needs the types windows.h declares.
-#include <aclapi.h>
-
 #include <memory>
 #include <vector>
 
 #include "FileSecurity.h"
+#include "WinCalls_win.h"
 
 namespace kestrove::platform {
 
@@ -70,6 +66,23 @@ class OwnerOnly {
     bool m_ready = false;
 };
 
+// Whether a file's integrity label (its mandatory label) was given to the file itself rather than
+// inherited from its folder, as a program of low integrity gives its files: a new file in the same
+// folder would not have it.
+bool HasOwnLabel(PACL label) {
+    if (label == nullptr) {
+        return false;
+    }
+    for (DWORD i = 0; i < label->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!GetAce(label, i, &entry) ||
+            (static_cast<ACE_HEADER*>(entry)->AceFlags & INHERITED_ACE) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 void* OwnerOnlySecurityAttributes() {
@@ -81,8 +94,8 @@ IoStatus CopyOwner(std::intptr_t from, std::intptr_t to, bool& copied) {
     copied = false;
     PSID wanted = nullptr;
     PSECURITY_DESCRIPTOR wantedHolder = nullptr;
-    DWORD error = GetSecurityInfo(AsHandle(from), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                                  &wanted, nullptr, nullptr, nullptr, &wantedHolder);
+    DWORD error = win::GetSecurity(AsHandle(from), OWNER_SECURITY_INFORMATION, &wanted, nullptr,
+                                   nullptr, nullptr, &wantedHolder);
     const SystemDescriptor wantedDescriptor(wantedHolder);
     if (error != ERROR_SUCCESS) {
         if (MeansNoSecurity(error)) {
@@ -97,39 +110,53 @@ IoStatus CopyOwner(std::intptr_t from, std::intptr_t to, bool& copied) {
     }
     PSID current = nullptr;
     PSECURITY_DESCRIPTOR currentHolder = nullptr;
-    error = GetSecurityInfo(AsHandle(to), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &current,
-                            nullptr, nullptr, nullptr, &currentHolder);
+    error = win::GetSecurity(AsHandle(to), OWNER_SECURITY_INFORMATION, &current, nullptr, nullptr,
+                             nullptr, &currentHolder);
     const SystemDescriptor currentDescriptor(currentHolder);
     if (error == ERROR_SUCCESS && current != nullptr && EqualSid(wanted, current)) {
         copied = true;
         return std::nullopt;
     }
-    error = SetSecurityInfo(AsHandle(to), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, wanted,
-                            nullptr, nullptr, nullptr);
+    error = win::SetSecurity(AsHandle(to), OWNER_SECURITY_INFORMATION, wanted, nullptr, nullptr,
+                             nullptr);
     if (error == ERROR_SUCCESS) {
         copied = true;
         return std::nullopt;
     }
+    // Not allowed, or not possible on a file that has an owner to read: the file is rewritten
+    // in place instead, and keeps its owner.
     if (error == ERROR_INVALID_OWNER || error == ERROR_ACCESS_DENIED ||
-        error == ERROR_PRIVILEGE_NOT_HELD) {
-        return std::nullopt;
-    }
-    if (MeansNoSecurity(error)) {
-        copied = true;
+        error == ERROR_PRIVILEGE_NOT_HELD || MeansNoSecurity(error)) {
         return std::nullopt;
     }
     return ErrorFromCode(static_cast<int>(error));
 }
 
-IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to) {
+IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to, bool& copied) {
+    copied = false;
     PACL list = nullptr;
     PSECURITY_DESCRIPTOR holder = nullptr;
-    DWORD error = GetSecurityInfo(AsHandle(from), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                  nullptr, nullptr, &list, nullptr, &holder);
+    DWORD error = win::GetSecurity(AsHandle(from), DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                   &list, nullptr, &holder);
     const SystemDescriptor descriptor(holder);
     if (error != ERROR_SUCCESS) {
-        return MeansNoSecurity(error) ? IoStatus()
-                                      : IoStatus(ErrorFromCode(static_cast<int>(error)));
+        if (MeansNoSecurity(error)) {
+            copied = true;  // no access lists here: nothing that a new file could lose
+            return std::nullopt;
+        }
+        return ErrorFromCode(static_cast<int>(error));
+    }
+    // Asked on its own: a file system that keeps access lists but no labels refuses the question.
+    PACL label = nullptr;
+    PSECURITY_DESCRIPTOR labelHolder = nullptr;
+    error = win::GetSecurity(AsHandle(from), LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                             &label, &labelHolder);
+    const SystemDescriptor labelDescriptor(labelHolder);
+    if (error != ERROR_SUCCESS && !MeansNoSecurity(error)) {
+        return ErrorFromCode(static_cast<int>(error));
+    }
+    if (error == ERROR_SUCCESS && HasOwnLabel(label)) {
+        return std::nullopt;
     }
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
@@ -137,18 +164,20 @@ IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to) {
         return ErrorFromCode(static_cast<int>(GetLastError()));
     }
     if ((control & SE_DACL_PRESENT) == 0) {
-        return std::nullopt;  // the file system keeps no access list for it
+        copied = true;  // the file system keeps no access list for it
+        return std::nullopt;
     }
     // Unprotected, the inherited entries come from the folder again, which is the same folder.
     const SECURITY_INFORMATION what =
         DACL_SECURITY_INFORMATION |
         ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
                                             : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    error = SetSecurityInfo(AsHandle(to), SE_FILE_OBJECT, what, nullptr, nullptr, list, nullptr);
-    if (error == ERROR_SUCCESS || MeansNoSecurity(error)) {
-        return std::nullopt;
+    error = win::SetSecurity(AsHandle(to), what, nullptr, nullptr, list, nullptr);
+    if (error != ERROR_SUCCESS) {
+        return ErrorFromCode(static_cast<int>(error));
     }
-    return ErrorFromCode(static_cast<int>(error));
+    copied = true;
+    return std::nullopt;
 }
 
 }  // namespace kestrove::platform

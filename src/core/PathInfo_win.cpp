@@ -1,8 +1,7 @@
-#include <windows.h>
-
 #include "PathInfo.h"
 #include "PlatformFile.h"
 #include "TextCodec.h"
+#include "WinCalls_win.h"
 #include "WindowsPath.h"
 
 namespace kestrove {
@@ -12,9 +11,10 @@ namespace {
 // Opens what path leads to, every link followed, only to look at it: any file or folder, shared
 // with everyone.
 platform::NativeFile OpenToExamine(const std::filesystem::path& path) {
-    const HANDLE handle = CreateFileW(platform::ApiPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle =
+        platform::win::Open(platform::ApiPath(path), FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
     return handle == INVALID_HANDLE_VALUE
                ? platform::NativeFile()
                : platform::NativeFile(reinterpret_cast<std::intptr_t>(handle));
@@ -35,16 +35,21 @@ PathInfo ClassifyPath(const std::filesystem::path& path) {
         // unless it is a link, whose own entry says nothing about where it leads.
         WIN32_FILE_ATTRIBUTE_DATA listed{};
         if (error == ERROR_ACCESS_DENIED &&
-            GetFileAttributesExW(platform::ApiPath(path).c_str(), GetFileExInfoStandard, &listed) &&
+            platform::win::AttributesEx(platform::ApiPath(path), &listed) &&
             (listed.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
             return {KindOfAttributes(listed.dwFileAttributes), {}};
         }
         return {PathKind::Missing, SystemErrorText(static_cast<int>(error))};
     }
     const auto handle = reinterpret_cast<HANDLE>(file.handle());
-    switch (GetFileType(handle)) {
+    switch (platform::win::FileType(handle)) {
         case FILE_TYPE_DISK:
             break;
+        case FILE_TYPE_UNKNOWN:
+            if (const DWORD error = GetLastError(); error != NO_ERROR) {
+                return {PathKind::Missing, SystemErrorText(static_cast<int>(error))};
+            }
+            return {PathKind::Other, NotRegularFileText(std::filesystem::file_type::unknown)};
         case FILE_TYPE_CHAR:
             return {PathKind::Other, NotRegularFileText(std::filesystem::file_type::character)};
         case FILE_TYPE_PIPE:
@@ -53,21 +58,33 @@ PathInfo ClassifyPath(const std::filesystem::path& path) {
             return {PathKind::Other, NotRegularFileText(std::filesystem::file_type::unknown)};
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle, &info)) {
+    if (!platform::win::Describe(handle, &info)) {
         return {PathKind::Missing, SystemErrorText(static_cast<int>(GetLastError()))};
     }
     return {KindOfAttributes(info.dwFileAttributes), {}};
 }
 
 std::optional<FileId> IdentifyFile(const std::filesystem::path& path) {
-    const platform::NativeFile file = OpenToExamine(path);
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!file.isOpen() ||
-        !GetFileInformationByHandle(reinterpret_cast<HANDLE>(file.handle()), &info)) {
+    FileId id;
+    if (platform::IdentityOf(path, id)) {
         return std::nullopt;
     }
-    return FileId{info.dwVolumeSerialNumber,
-                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return id;
 }
+
+namespace platform {
+
+IoStatus IdentityOf(const std::filesystem::path& path, FileId& id) {
+    const NativeFile file = OpenToExamine(path);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.isOpen() || !win::Describe(reinterpret_cast<HANDLE>(file.handle()), &info)) {
+        return ErrorFromCode(static_cast<int>(GetLastError()));
+    }
+    id = FileId{info.dwVolumeSerialNumber,
+                (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return std::nullopt;
+}
+
+}  // namespace platform
 
 }  // namespace kestrove

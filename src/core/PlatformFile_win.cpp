@@ -1,5 +1,3 @@
-#include <windows.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <utility>
@@ -7,6 +5,7 @@
 #include "FileSecurity.h"
 #include "PathInfo.h"
 #include "PlatformFile.h"
+#include "WinCalls_win.h"
 #include "WindowsPath.h"
 
 namespace kestrove::platform {
@@ -15,11 +14,6 @@ namespace {
 
 // ReadFile and WriteFile count in DWORDs.
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
-// What the new content takes over from the file it replaces. Read-only never gets this far, and
-// compression and encryption belong to the folder or need calls of their own.
-constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
-                                     FILE_ATTRIBUTE_TEMPORARY;
 
 HANDLE AsHandle(std::intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
@@ -50,9 +44,14 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
 // Only a regular file on a disk gets through: folders, consoles, printers and pipes are refused
 // from their type alone, before anything is read from them.
 IoStatus RequireRegular(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
-    switch (GetFileType(handle)) {
+    switch (win::FileType(handle)) {
         case FILE_TYPE_DISK:
             break;
+        case FILE_TYPE_UNKNOWN:
+            if (GetLastError() != NO_ERROR) {
+                return LastError();
+            }
+            return IoError{NotRegularFileText(std::filesystem::file_type::unknown)};
         case FILE_TYPE_CHAR:
             return IoError{NotRegularFileText(std::filesystem::file_type::character)};
         case FILE_TYPE_PIPE:
@@ -60,7 +59,7 @@ IoStatus RequireRegular(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
         default:
             return IoError{NotRegularFileText(std::filesystem::file_type::unknown)};
     }
-    if (!GetFileInformationByHandle(handle, &info)) {
+    if (!win::Describe(handle, &info)) {
         return LastError();
     }
     // Windows has no error of its own for a folder opened as a file; it would say "access denied".
@@ -85,9 +84,8 @@ IoStatus RefuseReadOnly(DWORD attributes) {
 IoStatus OpenExamined(const std::filesystem::path& realPath, DWORD access,
                       const BY_HANDLE_FILE_INFORMATION& examined, NativeFile& file,
                       BY_HANDLE_FILE_INFORMATION& opened) {
-    NativeFile candidate =
-        Adopt(CreateFileW(ApiPath(realPath).c_str(), access, FILE_SHARE_READ, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    NativeFile candidate = Adopt(win::Open(ApiPath(realPath), access, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
     if (!candidate.isOpen()) {
         return LastError();
     }
@@ -101,7 +99,56 @@ IoStatus OpenExamined(const std::filesystem::path& realPath, DWORD access,
     return std::nullopt;
 }
 
+void Describe(const BY_HANDLE_FILE_INFORMATION& info, TargetFile& target) {
+    target.size = SizeOf(info);
+    target.linkCount = info.nNumberOfLinks;
+    target.fileIndex = IndexOf(info);
+    target.device = info.dwVolumeSerialNumber;
+}
+
+// Opens what path leads to, every link followed, only to look at it: any file or folder, shared
+// with everyone.
+NativeFile OpenToExamine(const std::filesystem::path& path) {
+    return Adopt(win::Open(ApiPath(path), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
+}
+
+// Whether the system says it has no name for where an open file is, rather than that it failed:
+// some volume drivers (RAM disks, encrypted containers) cannot be asked, and Wine reports no final
+// path longer than MAX_PATH characters ("more data available", where Windows says how long a
+// buffer it needs).
+bool MeansNoFinalPath(int code) {
+    return code == ERROR_PATH_NOT_FOUND || code == ERROR_NOT_SUPPORTED ||
+           code == ERROR_INVALID_FUNCTION || code == ERROR_MORE_DATA;
+}
+
+// Where the new content of the file opened as path must go: its final path, every link resolved.
+// Where the system has no name for that, the path is taken as given as long as its last name is
+// not a link: links to folders on its way lead into the same folder, which is all that matters
+// for a file put in its place by a rename within its folder.
+IoStatus RealPathBehind(const NativeFile& file, const std::filesystem::path& path,
+                        std::filesystem::path& realPath) {
+    IoStatus failure = FinalPathOf(file.handle(), realPath);
+    if (!failure || !MeansNoFinalPath(failure->code)) {
+        return failure;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA named{};
+    if (!win::AttributesEx(ApiPath(path), &named)) {
+        return LastError();
+    }
+    if ((named.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return failure;
+    }
+    realPath = DisplayPath(ApiPath(path));
+    return std::nullopt;
+}
+
 }  // namespace
+
+bool IsNotFound(const IoError& error) {
+    return error.code == ERROR_FILE_NOT_FOUND || error.code == ERROR_PATH_NOT_FOUND;
+}
 
 bool NativeFile::isOpen() const {
     return m_handle != -1 && m_handle != 0;
@@ -121,8 +168,8 @@ IoStatus NativeFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_
     position.Offset = static_cast<DWORD>(offset);
     position.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD read = 0;
-    if (!ReadFile(AsHandle(m_handle), data, static_cast<DWORD>(std::min(size, kMaxTransfer)), &read,
-                  &position)) {
+    if (!win::Read(AsHandle(m_handle), data, static_cast<DWORD>(std::min(size, kMaxTransfer)),
+                   &read, &position)) {
         // A read from a position at or past the end says so instead of delivering 0 bytes.
         return GetLastError() == ERROR_HANDLE_EOF ? std::nullopt : IoStatus(LastError());
     }
@@ -136,8 +183,8 @@ IoStatus NativeFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std
         position.Offset = static_cast<DWORD>(offset);
         position.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD written = 0;
-        if (!WriteFile(AsHandle(m_handle), data, static_cast<DWORD>(std::min(size, kMaxTransfer)),
-                       &written, &position)) {
+        if (!win::Write(AsHandle(m_handle), data, static_cast<DWORD>(std::min(size, kMaxTransfer)),
+                        &written, &position)) {
             return LastError();
         }
         if (written == 0) {
@@ -151,7 +198,7 @@ IoStatus NativeFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std
 }
 
 IoStatus NativeFile::Sync() {
-    if (!FlushFileBuffers(AsHandle(m_handle))) {
+    if (!win::Flush(AsHandle(m_handle))) {
         return LastError();
     }
     return std::nullopt;
@@ -159,7 +206,7 @@ IoStatus NativeFile::Sync() {
 
 IoStatus DescribeFile(const NativeFile& file, FileFacts& facts) {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(AsHandle(file.handle()), &info)) {
+    if (!win::Describe(AsHandle(file.handle()), &info)) {
         return LastError();
     }
     facts.id = FileId{info.dwVolumeSerialNumber, IndexOf(info)};
@@ -168,12 +215,20 @@ IoStatus DescribeFile(const NativeFile& file, FileFacts& facts) {
     return std::nullopt;
 }
 
+IoStatus RealPathOf(const std::filesystem::path& path, std::filesystem::path& realPath) {
+    const NativeFile file = OpenToExamine(path);
+    if (!file.isOpen()) {
+        return LastError();
+    }
+    return RealPathBehind(file, path, realPath);
+}
+
 IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
     // Backup semantics let the open reach a folder too, so that a folder is refused by its type
     // rather than with "access denied"; the open follows every link to the real file.
-    NativeFile file = Adopt(
-        CreateFileW(ApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    NativeFile file =
+        Adopt(win::Open(ApiPath(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN));
     if (!file.isOpen()) {
         return LastError();
     }
@@ -181,18 +236,20 @@ IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
     if (IoStatus notRegular = RequireRegular(AsHandle(file.handle()), info)) {
         return notRegular;
     }
-    std::optional<std::filesystem::path> realPath = FinalPathOf(file.handle());
+    // Where the new content must go: a link is never replaced by a file.
+    std::filesystem::path realPath;
+    if (IoStatus failure = RealPathBehind(file, path, realPath)) {
+        return failure;
+    }
     target.file = std::move(file);
-    target.realPath = realPath ? std::move(*realPath) : DisplayPath(ApiPath(path));
-    target.size = SizeOf(info);
-    target.linkCount = info.nNumberOfLinks;
-    target.fileIndex = IndexOf(info);
+    target.realPath = std::move(realPath);
+    Describe(info, target);
     return std::nullopt;
 }
 
 IoStatus OpenTargetForWriting(TargetFile& target) {
     BY_HANDLE_FILE_INFORMATION current{};
-    if (!GetFileInformationByHandle(AsHandle(target.file.handle()), &current)) {
+    if (!win::Describe(AsHandle(target.file.handle()), &current)) {
         return LastError();
     }
     if (IoStatus readOnly = RefuseReadOnly(current.dwFileAttributes)) {
@@ -210,9 +267,7 @@ IoStatus OpenTargetForWriting(TargetFile& target) {
         return readOnly;
     }
     target.file = std::move(writable);
-    target.size = SizeOf(opened);
-    target.linkCount = opened.nNumberOfLinks;
-    target.fileIndex = IndexOf(opened);
+    Describe(opened, target);
     return std::nullopt;
 }
 
@@ -220,30 +275,14 @@ IoStatus AdoptOwner(const TargetFile& target, NativeFile& temp, bool& ownerKept)
     return CopyOwner(target.file.handle(), temp.handle(), ownerKept);
 }
 
-IoStatus AdoptMode(const TargetFile& target, NativeFile& temp) {
-    FILE_BASIC_INFO original{};
-    if (!GetFileInformationByHandleEx(AsHandle(target.file.handle()), FileBasicInfo, &original,
-                                      sizeof original)) {
-        return LastError();
-    }
-    // Zero times are left as they are: the content is new, so it has a new write time.
-    FILE_BASIC_INFO carried{};
-    carried.CreationTime = original.CreationTime;
-    carried.FileAttributes = original.FileAttributes & kCarriedAttributes;
-    if (carried.FileAttributes == 0) {
-        carried.FileAttributes = FILE_ATTRIBUTE_NORMAL;  // zero would mean "leave them"
-    }
-    if (!SetFileInformationByHandle(AsHandle(temp.handle()), FileBasicInfo, &carried,
-                                    sizeof carried)) {
-        return LastError();
-    }
-    return CopyAccessList(target.file.handle(), temp.handle());
-}
-
 IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& realPath,
                               NativeFile*) {
     // The file may have been made read-only while its new content was being written.
-    if (IoStatus readOnly = RefuseReadOnly(GetFileAttributesW(ApiPath(realPath).c_str()))) {
+    const DWORD attributes = win::Attributes(ApiPath(realPath));
+    if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return LastError();
+    }
+    if (IoStatus readOnly = RefuseReadOnly(attributes)) {
         return readOnly;
     }
     // One rename, through the handle that holds the temporary file: the path holds the old or
@@ -259,9 +298,29 @@ std::size_t OpenFilesAllowed() {
     return SIZE_MAX;  // handles are limited only by memory
 }
 
-void SyncFolderOf(const std::filesystem::path&) {
-    // Nothing to do: renames go with write-through, and Windows lets no ordinary process flush a
-    // folder's entries on their own.
+IoStatus SyncFolderOf(const std::filesystem::path& path) {
+    // A rename or a removal changes the folder's index, which NTFS, FAT and exFAT write out when
+    // the folder itself is flushed; on NTFS that flush also commits the file system's journal up
+    // to this point. It takes a handle that may add entries to the folder, a right the rename that
+    // came before needed too.
+    const NativeFile folder =
+        Adopt(win::Open(ApiPath(path.parent_path()), FILE_ADD_FILE | SYNCHRONIZE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
+    if (!folder.isOpen()) {
+        return LastError();
+    }
+    if (!win::Flush(AsHandle(folder.handle()))) {
+        const DWORD error = GetLastError();
+        // A file system that cannot flush a folder on its own (some network file systems) says
+        // so. There a rename is as durable as that file system makes it when it is done, and no
+        // call of a program's makes it more so: that is all there is to wait for.
+        if (error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED) {
+            return std::nullopt;
+        }
+        return ErrorFromCode(static_cast<int>(error));
+    }
+    return std::nullopt;
 }
 
 }  // namespace kestrove::platform

@@ -1,16 +1,19 @@
-// Our temporary files on Windows: made, held, renamed to a backup, removed, and taken over as
-// leftovers. The hold is the handle itself: the file is created and opened without any sharing,
-// so while it is open nobody else can open it, and so neither rename nor delete it. Creation
-// holds the file from the first moment; the holder renames and deletes it through its handle.
-#include <windows.h>
-
+// Our temporary files on Windows: made, held, marked, removed, and taken over as leftovers. The
+// hold is the handle itself: the file is created and opened without any sharing, so while it is
+// open nobody else can open it, and so neither rename nor delete it. Creation holds the file from
+// the first moment; the holder renames and deletes it through its handle. A file system without
+// locks does not exist here: no copy of the program ever needs to ask whether the maker named in
+// a file still runs (LifeOf answers all the same).
 #include <algorithm>
 #include <cstddef>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "FileSecurity.h"
 #include "PlatformFile.h"
 #include "TemporaryName.h"
+#include "WinCalls_win.h"
 #include "WindowsPath.h"
 
 namespace kestrove::platform {
@@ -33,13 +36,66 @@ NativeFile Adopt(HANDLE handle) {
                                           : NativeFile(reinterpret_cast<std::intptr_t>(handle));
 }
 
-// A plain file with this one name, not a folder and not a link that took one of our names.
-bool IsPlainSingleFile(HANDLE handle) {
+// The name of one of our files as TemporaryName.h spells it: it is made of ASCII alone.
+std::string NameOf(const std::filesystem::path& path) {
+    const std::filesystem::path file = path.filename();
+    std::string name;
+    for (const wchar_t c : file.native()) {
+        name.push_back(static_cast<char>(c));
+    }
+    return name;
+}
+
+// Renames the held temp within its folder and makes the new name durable: with the file's own
+// metadata, and with the folder's entries.
+IoStatus RenameHeld(TemporaryFile& temp, const std::string& name) {
+    std::filesystem::path renamed = temp.path.parent_path() / name;
+    if (IoStatus failure = RenameOpenFile(temp.file, renamed, false)) {
+        return failure;
+    }
+    temp.path = std::move(renamed);
+    if (!win::Flush(AsHandle(temp.file))) {
+        return LastError();
+    }
+    return SyncFolderOf(temp.path);
+}
+
+enum class Plain { Yes, No, Failed };
+
+// Whether the open file is a plain file with this one name: not a folder, and not a link or a
+// device that took one of our names.
+Plain IsPlainSingleFile(HANDLE handle) {
+    switch (win::FileType(handle)) {
+        case FILE_TYPE_DISK:
+            break;
+        case FILE_TYPE_UNKNOWN:
+            return GetLastError() != NO_ERROR ? Plain::Failed : Plain::No;
+        default:
+            return Plain::No;
+    }
     BY_HANDLE_FILE_INFORMATION info{};
-    return GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
-           (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-               0 &&
-           info.nNumberOfLinks == 1;
+    if (!win::Describe(handle, &info)) {
+        return Plain::Failed;
+    }
+    return (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+                       0 &&
+                   info.nNumberOfLinks == 1
+               ? Plain::Yes
+               : Plain::No;
+}
+
+// When the process behind handle started, as the system counts time.
+std::optional<std::uint64_t> StartOf(HANDLE process) {
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return std::nullopt;
+    }
+    const std::uint64_t start =
+        (std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+    return start != 0 ? std::optional<std::uint64_t>(start) : std::nullopt;
 }
 
 }  // namespace
@@ -54,8 +110,7 @@ IoStatus RenameOpenFile(NativeFile& file, const std::filesystem::path& to, bool 
     rename->RootDirectory = nullptr;
     rename->FileNameLength = static_cast<DWORD>(nameBytes);
     std::copy(name.begin(), name.end(), rename->FileName);
-    if (!SetFileInformationByHandle(AsHandle(file), FileRenameInfo, rename,
-                                    static_cast<DWORD>(buffer.size()))) {
+    if (!win::SetInfo(AsHandle(file), FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
         return LastError();
     }
     return std::nullopt;
@@ -63,15 +118,16 @@ IoStatus RenameOpenFile(NativeFile& file, const std::filesystem::path& to, bool 
 
 IoStatus CreateTemporaryBeside(const std::filesystem::path& besidePath, TemporaryFile& temp) {
     const std::filesystem::path folder = besidePath.parent_path();
+    const ProcessStamp maker = CurrentProcess();
     auto* security = static_cast<SECURITY_ATTRIBUTES*>(OwnerOnlySecurityAttributes());
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        std::filesystem::path candidate = folder / MakeTemporaryName();
+        std::filesystem::path candidate = folder / MakeTemporaryName(maker);
         // Hidden, as its leading dot would make it elsewhere, until it takes the file's place
         // and with it the file's attributes.
-        NativeFile file = Adopt(CreateFileW(
-            ApiPath(candidate).c_str(),
+        NativeFile file = Adopt(win::Open(
+            ApiPath(candidate),
             GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER, 0,
-            security, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
+            security, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN));
         if (file.isOpen()) {
             temp.file = std::move(file);
             temp.path = std::move(candidate);
@@ -85,47 +141,91 @@ IoStatus CreateTemporaryBeside(const std::filesystem::path& besidePath, Temporar
     return ErrorFromCode(ERROR_FILE_EXISTS);
 }
 
-IoStatus MarkAsBackup(TemporaryFile& temp, std::uint64_t fileIndex) {
-    std::filesystem::path marked =
-        temp.path.parent_path() / BackupNameOf(temp.path.filename().string(), fileIndex);
-    if (IoStatus failure = RenameOpenFile(temp.file, marked, false)) {
-        return failure;
-    }
-    temp.path = std::move(marked);
-    // The new name goes to the disk with the file's own metadata.
-    if (!FlushFileBuffers(AsHandle(temp.file))) {
-        return LastError();
-    }
-    return std::nullopt;
+IoStatus MarkAsUndo(TemporaryFile& temp, std::uint64_t fileIndex) {
+    return RenameHeld(temp, UndoNameOf(NameOf(temp.path), fileIndex));
 }
 
-void RemoveTemporary(TemporaryFile& temp) {
+IoStatus MarkCommitted(TemporaryFile& temp) {
+    return RenameHeld(temp, CommittedNameOf(NameOf(temp.path)));
+}
+
+IoStatus RemoveTemporary(TemporaryFile& temp) {
+    IoStatus failure;
     if (!temp.path.empty() && temp.file.isOpen()) {
         // Deleted through the holding handle, so never another file of the same name; it goes
-        // when that handle closes.
+        // when that handle closes, right below.
         FILE_DISPOSITION_INFO disposition{};
         disposition.DeleteFile = TRUE;
-        SetFileInformationByHandle(AsHandle(temp.file), FileDispositionInfo, &disposition,
-                                   sizeof disposition);
+        if (!win::SetInfo(AsHandle(temp.file), FileDispositionInfo, &disposition,
+                          sizeof disposition)) {
+            failure = LastError();
+        }
     }
     temp.path.clear();
     temp.file.Close();
+    return failure;
 }
 
-HoldResult HoldLeftover(const std::filesystem::path& path, TemporaryFile& held) {
+HoldResult HoldLeftover(const std::filesystem::path& path, TemporaryFile& held, IoError& failure) {
     // No sharing: this fails while any other handle to the file is open, ours included. A link
-    // that took one of our names is opened itself, not followed.
-    NativeFile file = Adopt(CreateFileW(ApiPath(path).c_str(), GENERIC_READ | DELETE, 0, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // that took one of our names is opened itself, not followed, and a folder is opened too, so
+    // that both are told by what they are rather than by an error.
+    NativeFile file =
+        Adopt(win::Open(ApiPath(path), GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
     if (!file.isOpen()) {
-        return GetLastError() == ERROR_SHARING_VIOLATION ? HoldResult::InUse : HoldResult::NotOurs;
+        const DWORD error = GetLastError();
+        if (error == ERROR_SHARING_VIOLATION) {
+            return HoldResult::InUse;
+        }
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return HoldResult::NotOurs;  // gone meanwhile
+        }
+        failure = ErrorFromCode(static_cast<int>(error));
+        return HoldResult::Failed;
     }
-    if (!IsPlainSingleFile(AsHandle(file))) {
-        return HoldResult::NotOurs;
+    switch (IsPlainSingleFile(AsHandle(file))) {
+        case Plain::Yes:
+            break;
+        case Plain::No:
+            return HoldResult::NotOurs;
+        case Plain::Failed:
+            failure = LastError();
+            return HoldResult::Failed;
     }
+    // Nobody can rename the file while it is held, so the name leads to it for as long.
     held.file = std::move(file);
     held.path = path;
     return HoldResult::Held;
+}
+
+ProcessStamp CurrentProcess() {
+    static const ProcessStamp current{GetCurrentProcessId(),
+                                      StartOf(GetCurrentProcess()).value_or(0)};
+    return current;
+}
+
+ProcessLife LifeOf(const ProcessStamp& stamp) {
+    if (stamp.id == 0 || stamp.start == 0 || stamp.id > MAXDWORD) {
+        return ProcessLife::Unknown;
+    }
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+                                       static_cast<DWORD>(stamp.id));
+    if (process == nullptr) {
+        // No process has this id; one of another user's may still be refused to us.
+        return GetLastError() == ERROR_INVALID_PARAMETER ? ProcessLife::Ended
+                                                         : ProcessLife::Unknown;
+    }
+    const std::optional<std::uint64_t> start = StartOf(process);
+    // A process that has ended lives on as an object while anybody holds a handle to it.
+    const DWORD waited = WaitForSingleObject(process, 0);
+    CloseHandle(process);
+    if (!start || waited == WAIT_FAILED) {
+        return ProcessLife::Unknown;
+    }
+    // Another start: the id went to a later process.
+    return *start == stamp.start && waited == WAIT_TIMEOUT ? ProcessLife::Running
+                                                           : ProcessLife::Ended;
 }
 
 }  // namespace kestrove::platform

@@ -22,9 +22,9 @@ namespace kestrove::platform {
 // it is short enough to be used that way.
 [[nodiscard]] std::filesystem::path DisplayPath(const std::wstring& reported);
 
-// Where the open file or folder behind handle really is, every link resolved; nothing when the
-// system cannot say (a volume without a drive letter).
-[[nodiscard]] std::optional<std::filesystem::path> FinalPathOf(std::intptr_t handle);
+// Where the open file or folder behind handle really is, every link resolved: under its drive
+// letter or share, or under the volume's GUID name where the volume has neither.
+[[nodiscard]] IoStatus FinalPathOf(std::intptr_t handle, std::filesystem::path& path);
 
 // Renames the open file to `to` through its own handle (which needs delete access), replacing a
 // file there when replace is set: the only way to rename a file held open without sharing.

@@ -1,7 +1,6 @@
-#include <windows.h>
-
 #include <string_view>
 
+#include "WinCalls_win.h"
 #include "WindowsPath.h"
 
 namespace kestrove::platform {
@@ -63,22 +62,42 @@ std::filesystem::path DisplayPath(const std::wstring& reported) {
                                       : std::filesystem::path(reported);
 }
 
-std::optional<std::filesystem::path> FinalPathOf(std::intptr_t handle) {
+namespace {
+
+// The final path in the given form: a drive letter or a share, or the volume's GUID.
+IoStatus FinalPathIn(HANDLE handle, DWORD form, std::wstring& path) {
     std::wstring buffer(MAX_PATH, L'\0');
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const DWORD length = GetFinalPathNameByHandleW(
-            reinterpret_cast<HANDLE>(handle), buffer.data(), static_cast<DWORD>(buffer.size()),
-            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        const DWORD length = win::FinalPathName(
+            handle, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED | form);
         if (length == 0) {
-            return std::nullopt;
+            return ErrorFromCode(static_cast<int>(GetLastError()));
         }
         if (length < buffer.size()) {
             buffer.resize(length);
-            return DisplayPath(buffer);
+            path = std::move(buffer);
+            return std::nullopt;
         }
         // Too small: length is the size needed, terminator included.
         buffer.resize(length);
     }
+    return ErrorFromCode(ERROR_FILENAME_EXCED_RANGE);
+}
+
+}  // namespace
+
+IoStatus FinalPathOf(std::intptr_t handle, std::filesystem::path& path) {
+    const auto file = reinterpret_cast<HANDLE>(handle);
+    std::wstring found;
+    IoStatus failure = FinalPathIn(file, VOLUME_NAME_DOS, found);
+    // A volume mounted without a drive letter has no such name; its GUID name leads there too.
+    if (failure && failure->code == ERROR_PATH_NOT_FOUND) {
+        failure = FinalPathIn(file, VOLUME_NAME_GUID, found);
+    }
+    if (failure) {
+        return failure;
+    }
+    path = DisplayPath(found);
     return std::nullopt;
 }
 

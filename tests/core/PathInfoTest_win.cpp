@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "PathInfo.h"
+#include "PlatformFile.h"
 #include "TextCodec.h"
 #include "TransformTestSupport.h"
 #include "WinTestFiles.h"
@@ -85,6 +86,40 @@ TEST(IdentifyFileWindows, SameRealFileThroughAnyNameAndDistinctOtherwise) {
     EXPECT_EQ(IdentifyFile(folder.path().native() + L"\\sub\\"), IdentifyFile(folder / "sub"));
     EXPECT_NE(IdentifyFile(folder / "sub"), a);
     EXPECT_FALSE(IdentifyFile(folder / "nothing").has_value());
+}
+
+// Where a transform puts a file's new content and where the leftovers of its folder are looked
+// for must be one folder, however the file was named: the real path OpenTarget gives and the one
+// RealPathOf gives agree, and so do the identities, on a path of any length.
+TEST(RealPathWindows, OpenTargetAndRealPathOfAgreeHoweverTheFileIsNamed) {
+    ScratchFolder folder;
+    const fs::path deep = LongFolderPath(folder.path(), 300);
+    MakeFolders(folder / "sub");
+    MakeFolders(deep);
+    WriteFileAt(folder / "data.bin", Bytes{1, 2, 3});
+    WriteFileAt(deep / "far.bin", Bytes{4});
+    std::wstring slashed = (folder / "sub" / ".." / "DATA.BIN").native();
+    for (wchar_t& c : slashed) {
+        c = c == L'\\' ? L'/' : c;
+    }
+    for (const fs::path& path : {fs::path(slashed), folder / "data.bin", deep / "far.bin"}) {
+        platform::TargetFile target;
+        ASSERT_FALSE(platform::OpenTarget(path, target).has_value()) << path;
+        fs::path real;
+        ASSERT_FALSE(platform::RealPathOf(path, real).has_value()) << path;
+        EXPECT_EQ(real, target.realPath);
+        const std::optional<FileId> id = IdentifyFile(path);
+        ASSERT_TRUE(id.has_value());
+        EXPECT_EQ(target.device, id->device);
+        EXPECT_EQ(target.fileIndex, id->index);
+        FileId same;
+        ASSERT_FALSE(platform::IdentityOf(real, same).has_value());
+        EXPECT_EQ(same, *id);
+    }
+    platform::TargetFile first;
+    ASSERT_FALSE(platform::OpenTarget(slashed, first).has_value());
+    EXPECT_EQ(first.realPath.filename(), fs::path("data.bin"));
+    EXPECT_NE(first.device, 0u);
 }
 
 // The system's own words, in wide characters, without the line break the system ends them with.

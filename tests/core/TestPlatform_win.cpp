@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "FaultInjection.h"
 #include "PathInfo.h"
 #include "TestPlatform.h"
 
@@ -49,6 +50,16 @@ int AccessDeniedError() {
 
 int InUseError() {
     return ERROR_SHARING_VIOLATION;
+}
+
+// Windows has no interrupted calls. A sharing violation is what a call meets when another program
+// holds the file.
+std::vector<InjectedError> ErrorsToInject() {
+    return {{ERROR_IO_DEVICE, "IoDevice", false, false},
+            {ERROR_DISK_FULL, "DiskFull", false, false},
+            {ERROR_ACCESS_DENIED, "AccessDenied", false, false},
+            {ERROR_SHARING_VIOLATION, "SharingViolation", false, false},
+            {ERROR_IO_DEVICE, "Crash", true, false}};
 }
 
 std::u16string FolderAsFileText() {
