@@ -104,6 +104,17 @@ void Describe(const BY_HANDLE_FILE_INFORMATION& info, TargetFile& target) {
     target.linkCount = info.nNumberOfLinks;
     target.fileIndex = IndexOf(info);
     target.device = info.dwVolumeSerialNumber;
+    target.attributes = info.dwFileAttributes;
+}
+
+// What OpenExamined compares a newly opened file with: the file as examined.
+BY_HANDLE_FILE_INFORMATION ExaminedAs(const TargetFile& target) {
+    BY_HANDLE_FILE_INFORMATION examined{};
+    examined.dwVolumeSerialNumber = static_cast<DWORD>(target.device);
+    examined.nFileIndexHigh = static_cast<DWORD>(target.fileIndex >> 32);
+    examined.nFileIndexLow = static_cast<DWORD>(target.fileIndex);
+    examined.dwFileAttributes = target.attributes;
+    return examined;
 }
 
 // Opens what path leads to, every link followed, only to look at it: any file or folder, shared
@@ -247,9 +258,29 @@ IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
     return std::nullopt;
 }
 
+IoStatus ExamineTarget(const std::filesystem::path& path, TargetFile& target) {
+    // Only looked at: shared with everyone, so that nothing else is kept from the file meanwhile.
+    const NativeFile file = OpenToExamine(path);
+    if (!file.isOpen()) {
+        return LastError();
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (IoStatus notRegular = RequireRegular(AsHandle(file.handle()), info)) {
+        return notRegular;
+    }
+    std::filesystem::path realPath;
+    if (IoStatus failure = RealPathBehind(file, path, realPath)) {
+        return failure;
+    }
+    target.file.Close();
+    target.realPath = std::move(realPath);
+    Describe(info, target);
+    return std::nullopt;
+}
+
 IoStatus OpenTargetForWriting(TargetFile& target) {
-    BY_HANDLE_FILE_INFORMATION current{};
-    if (!win::Describe(AsHandle(target.file.handle()), &current)) {
+    BY_HANDLE_FILE_INFORMATION current = ExaminedAs(target);
+    if (target.file.isOpen() && !win::Describe(AsHandle(target.file.handle()), &current)) {
         return LastError();
     }
     if (IoStatus readOnly = RefuseReadOnly(current.dwFileAttributes)) {
@@ -296,6 +327,22 @@ IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& 
 
 std::size_t OpenFilesAllowed() {
     return SIZE_MAX;  // handles are limited only by memory
+}
+
+IoStatus MakeDurable(const std::vector<const NativeFile*>& files,
+                     const std::vector<std::filesystem::path>& folders) {
+    // Windows lets no ordinary program flush a whole volume: each file, then each folder.
+    for (const NativeFile* file : files) {
+        if (!win::Flush(AsHandle(file->handle()))) {
+            return LastError();
+        }
+    }
+    for (const std::filesystem::path& folder : folders) {
+        if (IoStatus failure = SyncFolderOf(folder / ".")) {
+            return failure;
+        }
+    }
+    return std::nullopt;
 }
 
 IoStatus SyncFolderOf(const std::filesystem::path& path) {

@@ -60,6 +60,16 @@ IoStatus RenameHeld(TemporaryFile& temp, const std::string& name) {
     return SyncFolderOf(temp.path);
 }
 
+// Renames the held temp within its folder, durable at the next MakeDurable.
+IoStatus RenameHeldLater(TemporaryFile& temp, const std::string& name) {
+    std::filesystem::path renamed = temp.path.parent_path() / name;
+    if (IoStatus failure = RenameOpenFile(temp.file, renamed, false)) {
+        return failure;
+    }
+    temp.path = std::move(renamed);
+    return std::nullopt;
+}
+
 enum class Plain { Yes, No, Failed };
 
 // Whether the open file is a plain file with this one name: not a folder, and not a link or a
@@ -145,8 +155,13 @@ IoStatus MarkAsUndo(TemporaryFile& temp, std::uint64_t fileIndex) {
     return RenameHeld(temp, UndoNameOf(NameOf(temp.path), fileIndex));
 }
 
-IoStatus MarkCommitted(TemporaryFile& temp) {
-    return RenameHeld(temp, CommittedNameOf(NameOf(temp.path)));
+IoStatus MarkAsJournal(TemporaryFile& temp) {
+    return RenameHeldLater(temp, JournalNameOf(NameOf(temp.path)));
+}
+
+IoStatus MarkCommitted(TemporaryFile& temp, bool durable) {
+    const std::string name = CommittedNameOf(NameOf(temp.path));
+    return durable ? RenameHeld(temp, name) : RenameHeldLater(temp, name);
 }
 
 IoStatus RemoveTemporary(TemporaryFile& temp) {

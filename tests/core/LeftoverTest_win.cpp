@@ -115,7 +115,7 @@ TEST_F(UndoFileLeft, OneHeldByAnotherProgramIsInUseAndKeepsItsFileAsItIs) {
         const HeldOpen held(m_undo, HeldOpen::kShareRead);
         const LeftoverResult result = CleanLeftover(m_undo);
         EXPECT_EQ(result.fate, LeftoverFate::InUse);
-        EXPECT_TRUE(result.blocksFile.has_value());
+        EXPECT_EQ(result.blocks.size(), 1u);
         const FileOutcome outcome = EncryptFile(m_file, kStalledKey);
         EXPECT_EQ(outcome.kind, FileOutcome::Kind::Failed);
         ExpectUntouched();
@@ -135,9 +135,9 @@ TEST_F(UndoFileLeft, OneThatCannotBeOpenedFailsItsFileWithTheReason) {
         result = CleanLeftover(m_undo);
     }
     EXPECT_EQ(result.fate, LeftoverFate::Failed);
-    ASSERT_TRUE(result.blocksFile.has_value());
-    EXPECT_EQ(result.blocksFile->description, SystemErrorText(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(result.fileIndex, IdentifyFile(m_file)->index);
+    ASSERT_EQ(result.blocks.size(), 1u);
+    EXPECT_EQ(result.blocks[0].why.description, SystemErrorText(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(result.blocks[0].fileIndex, IdentifyFile(m_file)->index);
     ExpectUntouched();
 }
 
