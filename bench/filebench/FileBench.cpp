@@ -96,14 +96,18 @@ bool CopyWithSync(const fs::path& from, const fs::path& to) {
     return ok;
 }
 
-// Reports a failed transform the way the program words it.
+// Reports a failed transform: the system's words, or which kind of problem it was.
 bool Transformed(const kestrove::FileOutcome& outcome) {
     if (outcome.ok()) {
         return true;
     }
-    const std::u16string text =
-        outcome.failure ? kestrove::FailureMessageText(*outcome.failure) : u"stopped";
-    std::fprintf(stderr, "%s\n", kestrove::Utf16ToUtf8(text).c_str());
+    if (!outcome.failure) {
+        std::fprintf(stderr, "stopped\n");
+    } else if (outcome.failure->problem == kestrove::Problem::System) {
+        std::fprintf(stderr, "%s\n", kestrove::Utf16ToUtf8(outcome.failure->description).c_str());
+    } else {
+        std::fprintf(stderr, "problem %d\n", static_cast<int>(outcome.failure->problem));
+    }
     return false;
 }
 

@@ -85,7 +85,7 @@ class QuietView final : public kestrove::DropView {
     void BeginDrop(int) override {}
     void SetProgress(std::size_t, std::size_t) override { ++m_widths; }
     void EndDrop(int) override { Done(true); }
-    void ReportFailure(const std::u16string&, std::stop_token) override { ++m_failures; }
+    void ReportFailure(const kestrove::FileFailure&, std::stop_token) override { ++m_failures; }
     void AbandonDrop(int, std::stop_token) override { Done(false); }
 
     // True when the drop completed without a failure.

@@ -45,7 +45,7 @@ if(NOT decrypted_hash STREQUAL plain_hash)
 endif()
 
 run_tool(FALSE encrypt "${sample}" 0)
-if(NOT errors MATCHES "^加密时")
+if(NOT errors MATCHES "^problem ")
   message(FATAL_ERROR "a refused key printed '${errors}'")
 endif()
 file(SHA256 "${sample}" refused_hash)

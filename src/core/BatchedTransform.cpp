@@ -250,8 +250,7 @@ FileOutcome BatchedTransform::State::WriteSmall(Entry& entry, detail::JournalRou
                                                 const IoStatus& prepared) {
     const IoStatus failure = prepared ? prepared : round.Write(*entry.small);
     if (failure) {
-        return FileOutcome{FileOutcome::Kind::Failed,
-                           FileFailure{entry.small->path, failure->description}};
+        return FileOutcome{FileOutcome::Kind::Failed, FileFailure::At(entry.small->path, *failure)};
     }
     return FileOutcome{};
 }
@@ -294,8 +293,7 @@ FileOutcome BatchedTransform::State::Place(Entry& entry, const IoStatus& flushed
     detail::StagedFile& staged = *entry.staged;
     if (flushed) {
         staged.Discard();
-        return FileOutcome{FileOutcome::Kind::Failed,
-                           FileFailure{staged.path, flushed->description}};
+        return FileOutcome{FileOutcome::Kind::Failed, FileFailure::At(staged.path, *flushed)};
     }
     std::function<IoStatus()> beforeReplace;
     if (settings.beforePlace) {
@@ -334,15 +332,13 @@ bool BatchedTransform::State::TellPlaced(std::vector<Placed>& placed, detail::Jo
             const auto at = std::find(folders.begin(), folders.end(), *file.folder);
             if (const IoStatus& failure = synced[static_cast<std::size_t>(at - folders.begin())]) {
                 file.outcome = FileOutcome{FileOutcome::Kind::Failed,
-                                           FileFailure{file.entry->path, failure->description},
-                                           true};
+                                           FileFailure::At(file.entry->path, *failure), true};
             }
         }
         if (file.entry->small && file.entry->small->failure) {
-            file.outcome = FileOutcome{
-                FileOutcome::Kind::Failed,
-                FileFailure{file.entry->path, file.entry->small->failure->description},
-                file.entry->small->contentReplaced};
+            file.outcome = FileOutcome{FileOutcome::Kind::Failed,
+                                       FileFailure::At(file.entry->path, *file.entry->small->failure),
+                                       file.entry->small->contentReplaced};
         }
         // Once the run has ended the rest are still in place, but nobody is told any more.
         goOn = goOn && Tell(*file.entry, file.outcome);

@@ -3,22 +3,27 @@
 #include <filesystem>
 #include <string>
 
+#include "Failure.h"
+
 namespace kestrove {
 
-// A per-file failure: which path, and the platform's own wording of what went wrong.
-// Core code returns these; only the windows turn them into message boxes.
+// A per-file failure: which path, and what went wrong (Failure.h). Core code returns these; only
+// the windows put them into words.
 struct FileFailure {
     std::filesystem::path path;
-    std::u16string description;
+    std::u16string description{};  // the system's words for a System problem
+    int code = 0;
+    Problem problem = Problem::System;
+    std::filesystem::file_type type = std::filesystem::file_type::none;
+    CopyNote note = CopyNote::None;
+    std::filesystem::path copy{};
+
+    [[nodiscard]] static FileFailure At(std::filesystem::path path, const Failure& failure) {
+        return {std::move(path), failure.description, failure.code, failure.problem,
+                failure.type,    failure.note,        failure.copy};
+    }
 
     bool operator==(const FileFailure&) const = default;
 };
-
-// Title of every prompt box the program shows ("prompt information").
-inline constexpr char16_t kPromptTitle[] = u"提示信息";
-
-// The text shown for a failed file: "加密时" immediately followed by the description, no
-// file name and nothing in between. Decryption uses the same words.
-[[nodiscard]] std::u16string FailureMessageText(const FileFailure& failure);
 
 }  // namespace kestrove

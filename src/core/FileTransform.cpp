@@ -50,10 +50,9 @@ FileOutcome StoppedOutcome() {
     return FileOutcome{FileOutcome::Kind::Stopped, std::nullopt};
 }
 
-FileOutcome FailedOutcome(const std::filesystem::path& path, std::u16string description,
+FileOutcome FailedOutcome(const std::filesystem::path& path, const IoError& why,
                           bool contentReplaced = false) {
-    return FileOutcome{FileOutcome::Kind::Failed, FileFailure{path, std::move(description)},
-                       contentReplaced};
+    return FileOutcome{FileOutcome::Kind::Failed, FileFailure::At(path, why), contentReplaced};
 }
 
 enum class StreamEnd { Finished, Failed, Stopped };
@@ -94,9 +93,7 @@ class Transformer {
     StreamResult Stream(NativeFile& from, NativeFile& to, WriteStage stage, std::uint64_t limit);
     IoStatus Write(WriteStage stage, NativeFile& to, std::uint64_t offset, const std::uint8_t* data,
                    std::size_t size);
-    FileOutcome Failed(const IoError& error) const {
-        return FailedOutcome(m_path, error.description);
-    }
+    FileOutcome Failed(const IoError& error) const { return FailedOutcome(m_path, error); }
     FileOutcome Outcome(const StreamResult& result) const {
         return result.end == StreamEnd::Stopped ? StoppedOutcome() : Failed(result.error);
     }
@@ -135,7 +132,7 @@ FileOutcome Transformer::Run() {
         if (m_settings.folderSyncs != nullptr) {
             m_settings.folderSyncs->Add(staged.realPath);
         } else if (IoStatus failure = platform::SyncFolderOf(staged.realPath)) {
-            return FailedOutcome(m_path, std::move(failure->description), true);
+            return FailedOutcome(m_path, *failure, true);
         }
     }
     return outcome;
@@ -301,9 +298,7 @@ IoStatus Transformer::SaveOldContent(TargetFile& target, StagedFile& undo, Strea
 FileOutcome Transformer::DropUndo(StagedFile& undo, const TargetFile& target) {
     const std::filesystem::path copy = undo.temp.path;
     if (IoStatus failure = platform::RemoveTemporary(undo.temp)) {
-        return FailedOutcome(m_path,
-                             failure->description + u"（原内容的副本仍在 " + PathText(copy) + u"）",
-                             true);
+        return FailedOutcome(m_path, failure->With(CopyNote::CopyStillAt, copy), true);
     }
     // Whichever of its names a crash brings back, the copy is one to remove.
     (void)platform::SyncFolderOf(target.realPath);
@@ -320,8 +315,8 @@ FileOutcome Transformer::PutBack(TargetFile& target, StagedFile& undo, std::uint
     if (restoreFailure) {
         // The undo file is now the only full copy of the old content: it stays, for the next run
         // over its folder to put back, and the text says where it is.
-        IoError reason = failure ? *failure : *restoreFailure;
-        reason.description += u"（原内容保存在 " + PathText(undo.temp.path) + u"）";
+        const IoError reason = (failure ? *failure : *restoreFailure)
+                                   .With(CopyNote::OldContentKeptIn, undo.temp.path);
         undo.temp.path.clear();
         return Failed(reason);
     }
@@ -404,7 +399,7 @@ StageEnd StageFile(const std::filesystem::path& path, Direction direction, std::
                    std::stop_token stop, const TransformSettings& settings, std::uint64_t aloneFrom,
                    StagedFile& staged, SmallFile& small, FileOutcome& outcome) {
     if (cipherKey < kMinCipherKey || cipherKey > kMaxCipherKey) {
-        outcome = FailedOutcome(path, u"密钥无效");
+        outcome = FailedOutcome(path, Failure::Of(Problem::InvalidKey));
         return StageEnd::Finished;
     }
     try {
@@ -413,9 +408,9 @@ StageEnd StageFile(const std::filesystem::path& path, Direction direction, std::
         TargetFile target;
         return transformer.Stage(target, staged, &small, outcome, aloneFrom);
     } catch (const std::bad_alloc&) {
-        outcome = FailedOutcome(path, u"内存不足");
+        outcome = FailedOutcome(path, Failure::Of(Problem::OutOfMemory));
     } catch (const std::exception& error) {
-        outcome = FailedOutcome(path, Utf8ToUtf16(error.what()));
+        outcome = FailedOutcome(path, IoError{Utf8ToUtf16(error.what())});
     }
     staged.Discard();
     return StageEnd::Finished;
@@ -434,7 +429,7 @@ FileOutcome PlaceStaged(StagedFile& staged, const std::stop_token& stop,
     }
     if (failure) {
         staged.Discard();
-        return FailedOutcome(staged.path, std::move(failure->description));
+        return FailedOutcome(staged.path, *failure);
     }
     staged.temp.file.Close();
     return DoneOutcome();
@@ -445,16 +440,16 @@ FileOutcome TransformFileWith(const std::filesystem::path& path, Direction direc
                               const TransformSettings& settings) {
     // Checked before the file is touched: a key of 0 would divide by zero.
     if (cipherKey < kMinCipherKey || cipherKey > kMaxCipherKey) {
-        return FailedOutcome(path, u"密钥无效");
+        return FailedOutcome(path, Failure::Of(Problem::InvalidKey));
     }
     try {
         Transformer transformer(path, direction, static_cast<std::uint32_t>(cipherKey),
                                 std::move(stop), settings);
         return transformer.Run();
     } catch (const std::bad_alloc&) {
-        return FailedOutcome(path, u"内存不足");
+        return FailedOutcome(path, Failure::Of(Problem::OutOfMemory));
     } catch (const std::exception& error) {
-        return FailedOutcome(path, Utf8ToUtf16(error.what()));
+        return FailedOutcome(path, IoError{Utf8ToUtf16(error.what())});
     }
 }
 

@@ -175,8 +175,7 @@ IoStatus JournalRound::Settle(const std::vector<std::filesystem::path>& folders)
         for (const std::size_t i : written) {
             IoError why = *committed;
             if (undone) {
-                why.description += u"（原内容保存在 " +
-                                   PathText(m_journals[m_journalOf[i]]->file.path) + u"）";
+                why = why.With(CopyNote::OldContentKeptIn, m_journals[m_journalOf[i]]->file.path);
             } else {
                 m_files[i]->written = false;
             }
@@ -192,8 +191,7 @@ IoStatus JournalRound::Settle(const std::vector<std::filesystem::path>& folders)
         for (const std::size_t i : journal->files) {
             SmallFile& file = *m_files[i];
             if (removed && file.written) {
-                Fail(file, IoError{removed->description + u"（原内容的副本仍在 " + PathText(copy) + u"）"},
-                     true);
+                Fail(file, removed->With(CopyNote::CopyStillAt, copy), true);
             }
             file.written = false;
         }

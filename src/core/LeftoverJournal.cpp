@@ -102,7 +102,7 @@ LeftoverResult HeldJournal::Settle() {
         // Kept, it would put the old content back over every file of it once it changes: none of
         // them is written while it is there.
         const IoError why = m_result.blocks.empty()
-                                ? KeptIn(m_held.path, u"同批改写的文件已不在原处")
+                                ? KeptIn(m_held.path, Failure::Of(Problem::PartnerGone))
                                 : m_result.blocks.front().why;
         for (const JournalEntry& entry : m_journal.entries) {
             const bool blocked =
@@ -151,13 +151,13 @@ void HeldJournal::SettleEntry(const JournalEntry& entry, std::uint64_t device) {
     }
     if (content == Content::Neither || m_committed) {
         m_keep = true;
-        Block(entry, KeptIn(m_held.path, u"文件在上次中断后又被改动过"));
+        Block(entry, KeptIn(m_held.path, Failure::Of(Problem::ChangedSinceInterrupted)));
         return;
     }
     target.file.Close();
     if (IoStatus failure = PutBack(target, entry)) {
         m_keep = true;
-        Block(entry, KeptIn(m_held.path, std::move(failure->description)));
+        Block(entry, KeptIn(m_held.path, *failure));
         return;
     }
     m_restored = true;
@@ -188,7 +188,7 @@ IoStatus HeldJournal::OpenEntryFile(const JournalEntry& entry, std::uint64_t dev
         return failure;
     }
     if (target.fileIndex != entry.fileIndex) {
-        return KeptIn(m_held.path, u"文件在上次中断后又被改动过");
+        return KeptIn(m_held.path, Failure::Of(Problem::ChangedSinceInterrupted));
     }
     return std::nullopt;
 }
@@ -202,7 +202,7 @@ IoStatus HeldJournal::PutBack(platform::TargetFile& target, const JournalEntry& 
         return failure;
     }
     if (writable.fileIndex != entry.fileIndex || writable.size != entry.old.size()) {
-        return IoError{u"文件在上次中断后又被改动过"};
+        return Failure::Of(Problem::ChangedSinceInterrupted);
     }
     if (IoStatus failure = writable.file.WriteAt(0, entry.old.data(), entry.old.size())) {
         return failure;

@@ -17,8 +17,8 @@ namespace kestrove::detail {
 // A leftover that keeps the file it belongs to from being written (when it belongs to one).
 [[nodiscard]] LeftoverResult Blocking(LeftoverFate fate, std::optional<std::uint64_t> index,
                                       platform::IoError why);
-// Why, and where the old content of a file is kept, for a text that tells the user.
-[[nodiscard]] platform::IoError KeptIn(const std::filesystem::path& copy, std::u16string why);
+// Why, and where the old content of a file is kept.
+[[nodiscard]] platform::IoError KeptIn(const std::filesystem::path& copy, platform::IoError why);
 
 struct Found {
     std::optional<std::filesystem::path> path;

@@ -47,9 +47,8 @@ LeftoverResult Blocking(LeftoverFate fate, std::optional<std::uint64_t> index, I
     return result;
 }
 
-// Where the old content of a file is kept, for a text that tells the user.
-IoError KeptIn(const std::filesystem::path& copy, std::u16string why) {
-    return IoError{std::move(why) + u"（原内容保存在 " + PathText(copy) + u"）"};
+IoError KeptIn(const std::filesystem::path& copy, IoError why) {
+    return why.With(CopyNote::OldContentKeptIn, copy);
 }
 
 // The file in folder with the given identity, found by its index since its name is not known.
@@ -91,7 +90,7 @@ IoStatus ReadWhole(NativeFile& file, std::uint64_t offset, std::uint8_t* data, s
             return failure;
         }
         if (got == 0) {
-            return IoError{u"文件比预期短"};
+            return Failure::Of(Problem::ShorterThanExpected);
         }
         offset += got;
         data += got;
@@ -214,7 +213,7 @@ class HeldCopy {
     }
     LeftoverResult Failed(IoError why) const { return Blocked(LeftoverFate::Failed, std::move(why)); }
     LeftoverResult ChangedSince() const {
-        return Blocked(LeftoverFate::Kept, KeptIn(m_held.path, u"文件在上次中断后又被改动过"));
+        return Blocked(LeftoverFate::Kept, KeptIn(m_held.path, Failure::Of(Problem::ChangedSinceInterrupted)));
     }
     LeftoverResult Remove(LeftoverFate fate) {
         if (IoStatus failure = platform::RemoveTemporary(m_held)) {
@@ -245,7 +244,7 @@ LeftoverResult HeldCopy::Settle() {
             return Failed(*failure);
         }
         if (!record || record->fileIndex != m_name.fileIndex) {
-            return Blocked(LeftoverFate::Kept, KeptIn(m_held.path, u"备份已损坏"));
+            return Blocked(LeftoverFate::Kept, KeptIn(m_held.path, Failure::Of(Problem::DamagedCopy)));
         }
         length = record->length;
     }
@@ -286,7 +285,7 @@ LeftoverResult HeldCopy::Settle() {
             break;
     }
     if (m_name.kind == TemporaryKind::LegacyBackup) {
-        return Blocked(LeftoverFate::Kept, KeptIn(m_held.path, u"无法判断上次中断时文件改写到哪里"));
+        return Blocked(LeftoverFate::Kept, KeptIn(m_held.path, Failure::Of(Problem::UnknownProgress)));
     }
     return ChangedSince();
 }
@@ -304,7 +303,7 @@ LeftoverResult HeldCopy::PutBack(std::uint64_t length) {
         failure = CopyWhole(m_held.file, target.file, length);
     }
     if (failure) {
-        return Blocked(LeftoverFate::Failed, KeptIn(m_held.path, std::move(failure->description)));
+        return Blocked(LeftoverFate::Failed, KeptIn(m_held.path, *failure));
     }
     return Remove(LeftoverFate::Restored);
 }
@@ -358,11 +357,11 @@ LeftoverResult CleanLeftover(const std::filesystem::path& temporary) {
         case platform::HoldResult::NoLocks:
             if (MakerRuns(name, held)) {
                 held.file.Close();
-                return blocking(LeftoverFate::InUse, IoError{u"另一个程序正在改写这个文件"});
+                return blocking(LeftoverFate::InUse, Failure::Of(Problem::InUseElsewhere));
             }
             break;
         case platform::HoldResult::InUse:
-            return blocking(LeftoverFate::InUse, IoError{u"另一个程序正在改写这个文件"});
+            return blocking(LeftoverFate::InUse, Failure::Of(Problem::InUseElsewhere));
         case platform::HoldResult::NotOurs:
             return Result(LeftoverFate::NotOurs);
         case platform::HoldResult::Failed:

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "Failure.h"
+
 namespace kestrove {
 
 // What a dropped path is, following links.
@@ -18,14 +20,10 @@ enum class PathKind {
 
 struct PathInfo {
     PathKind kind = PathKind::Missing;
-    std::u16string description;  // the platform's wording when kind is Missing or Other
+    Failure why;  // when kind is Missing (the platform's error) or Other (what it is)
 };
 
 [[nodiscard]] PathInfo ClassifyPath(const std::filesystem::path& path);
-
-// Why a path that is not a regular file is not transformed (named after its type, since the
-// platform has no error wording for it; on Windows this includes a folder).
-[[nodiscard]] std::u16string NotRegularFileText(std::filesystem::file_type type);
 
 // The identity of the real file or folder behind a path (links followed), so that a drop can
 // transform each real file once and a walk can visit each real folder once.

@@ -38,7 +38,7 @@ std::filesystem::file_type TypeOf(mode_t mode) {
 PathInfo ClassifyPath(const std::filesystem::path& path) {
     struct stat info {};
     if (platform::posix::Stat(path.c_str(), &info) != 0) {
-        return {PathKind::Missing, SystemErrorText(errno)};
+        return {PathKind::Missing, platform::ErrorFromCode(errno)};
     }
     switch (const std::filesystem::file_type type = TypeOf(info.st_mode)) {
         case std::filesystem::file_type::directory:
@@ -46,7 +46,7 @@ PathInfo ClassifyPath(const std::filesystem::path& path) {
         case std::filesystem::file_type::regular:
             return {PathKind::RegularFile, {}};
         default:
-            return {PathKind::Other, NotRegularFileText(type)};
+            return {PathKind::Other, Failure::NotRegular(type)};
     }
 }
 

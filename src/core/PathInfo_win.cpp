@@ -39,7 +39,7 @@ PathInfo ClassifyPath(const std::filesystem::path& path) {
             (listed.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
             return {KindOfAttributes(listed.dwFileAttributes), {}};
         }
-        return {PathKind::Missing, SystemErrorText(static_cast<int>(error))};
+        return {PathKind::Missing, platform::ErrorFromCode(static_cast<int>(error))};
     }
     const auto handle = reinterpret_cast<HANDLE>(file.handle());
     switch (platform::win::FileType(handle)) {
@@ -47,19 +47,19 @@ PathInfo ClassifyPath(const std::filesystem::path& path) {
             break;
         case FILE_TYPE_UNKNOWN:
             if (const DWORD error = GetLastError(); error != NO_ERROR) {
-                return {PathKind::Missing, SystemErrorText(static_cast<int>(error))};
+                return {PathKind::Missing, platform::ErrorFromCode(static_cast<int>(error))};
             }
-            return {PathKind::Other, NotRegularFileText(std::filesystem::file_type::unknown)};
+            return {PathKind::Other, Failure::NotRegular(std::filesystem::file_type::unknown)};
         case FILE_TYPE_CHAR:
-            return {PathKind::Other, NotRegularFileText(std::filesystem::file_type::character)};
+            return {PathKind::Other, Failure::NotRegular(std::filesystem::file_type::character)};
         case FILE_TYPE_PIPE:
-            return {PathKind::Other, NotRegularFileText(std::filesystem::file_type::fifo)};
+            return {PathKind::Other, Failure::NotRegular(std::filesystem::file_type::fifo)};
         default:
-            return {PathKind::Other, NotRegularFileText(std::filesystem::file_type::unknown)};
+            return {PathKind::Other, Failure::NotRegular(std::filesystem::file_type::unknown)};
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!platform::win::Describe(handle, &info)) {
-        return {PathKind::Missing, SystemErrorText(static_cast<int>(GetLastError()))};
+        return {PathKind::Missing, platform::ErrorFromCode(static_cast<int>(GetLastError()))};
     }
     return {KindOfAttributes(info.dwFileAttributes), {}};
 }

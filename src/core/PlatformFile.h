@@ -11,16 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "Failure.h"
 #include "PathInfo.h"
 #include "TemporaryName.h"
 
 namespace kestrove::platform {
 
-// A failed operation, worded as the platform words it (or a clear text where it has none).
-struct IoError {
-    std::u16string description;
-    int code = 0;  // the platform's error number, where there is one
-};
+// A failed operation: the platform's error with its words, or one of our own kinds (Failure.h).
+using IoError = Failure;
 
 // Empty on success.
 using IoStatus = std::optional<IoError>;

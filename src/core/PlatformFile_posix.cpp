@@ -81,7 +81,7 @@ IoStatus RequireRegular(const struct stat& info) {
     if (S_ISDIR(info.st_mode)) {
         return ErrorFromCode(EISDIR);
     }
-    return IoError{NotRegularFileText(TypeOfMode(info.st_mode))};
+    return Failure::NotRegular(TypeOfMode(info.st_mode));
 }
 
 // Opens realPath, which was examined as `examined`, and checks that the file opened is still that
@@ -102,7 +102,7 @@ IoStatus OpenExamined(const std::filesystem::path& realPath, int access,
         return notRegular;
     }
     if (opened.st_dev != examined.st_dev || opened.st_ino != examined.st_ino) {
-        return IoError{u"文件在打开时被另一个文件替换"};
+        return Failure::Of(Problem::ReplacedWhileOpened);
     }
     // O_NONBLOCK means nothing for a regular file's reads and writes: it stays.
     file = std::move(candidate);

@@ -51,20 +51,20 @@ IoStatus RequireRegular(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
             if (GetLastError() != NO_ERROR) {
                 return LastError();
             }
-            return IoError{NotRegularFileText(std::filesystem::file_type::unknown)};
+            return Failure::NotRegular(std::filesystem::file_type::unknown);
         case FILE_TYPE_CHAR:
-            return IoError{NotRegularFileText(std::filesystem::file_type::character)};
+            return Failure::NotRegular(std::filesystem::file_type::character);
         case FILE_TYPE_PIPE:
-            return IoError{NotRegularFileText(std::filesystem::file_type::fifo)};
+            return Failure::NotRegular(std::filesystem::file_type::fifo);
         default:
-            return IoError{NotRegularFileText(std::filesystem::file_type::unknown)};
+            return Failure::NotRegular(std::filesystem::file_type::unknown);
     }
     if (!win::Describe(handle, &info)) {
         return LastError();
     }
     // Windows has no error of its own for a folder opened as a file; it would say "access denied".
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return IoError{NotRegularFileText(std::filesystem::file_type::directory)};
+        return Failure::NotRegular(std::filesystem::file_type::directory);
     }
     return std::nullopt;
 }
@@ -93,7 +93,7 @@ IoStatus OpenExamined(const std::filesystem::path& realPath, DWORD access,
         return notRegular;
     }
     if (!SameFile(opened, examined)) {
-        return IoError{u"文件在打开时被另一个文件替换"};
+        return Failure::Of(Problem::ReplacedWhileOpened);
     }
     file = std::move(candidate);
     return std::nullopt;

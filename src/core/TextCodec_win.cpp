@@ -24,11 +24,7 @@ std::u16string SystemErrorText(int code) {
     while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ')) {
         text.pop_back();
     }
-    if (text.empty()) {
-        // A number the system has no words for still has to say something.
-        const std::string number = std::to_string(static_cast<DWORD>(code));
-        text = u"系统错误 " + std::u16string(number.begin(), number.end());
-    }
+    // Empty for a number the system has no words for: the windows say the number then.
     return text;
 }
 

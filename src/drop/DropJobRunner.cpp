@@ -130,7 +130,7 @@ bool DropJobRunner::RunPath(const std::filesystem::path& path, const DropJob& jo
             if (!state.batch->Finish()) {
                 return false;
             }
-            m_view.ReportFailure(FailureMessageText({path, info.description}), stop);
+            m_view.ReportFailure(FileFailure::At(path, info.why), stop);
             return !stop.stop_requested();
     }
     return true;
@@ -141,8 +141,7 @@ bool DropJobRunner::TransformOnce(const std::filesystem::path& file, DropState& 
                                   std::optional<std::pair<std::size_t, std::size_t>> progress) {
     FileFinished finished = [this, file, stop, progress](const FileOutcome& outcome) {
         if (outcome.kind == FileOutcome::Kind::Failed) {
-            m_view.ReportFailure(
-                FailureMessageText(outcome.failure.value_or(FileFailure{file, {}})), stop);
+            m_view.ReportFailure(outcome.failure.value_or(FileFailure{file}), stop);
             if (stop.stop_requested()) {
                 return false;
             }
@@ -170,7 +169,7 @@ bool DropJobRunner::RunFolder(const std::filesystem::path& folder, DropState& st
     };
     observer.onEntry = [&stop] { return !stop.stop_requested(); };
     observer.onFailure = [this, &stop](const FileFailure& failure) {
-        m_view.ReportFailure(FailureMessageText(failure), stop);
+        m_view.ReportFailure(failure, stop);
     };
     if (m_work.walk(folder, files, observer) == WalkEnd::Stopped || stop.stop_requested()) {
         return false;

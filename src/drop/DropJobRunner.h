@@ -43,7 +43,7 @@ class DropView {
     virtual void SetProgress(std::size_t done, std::size_t count) = 0;
     virtual void EndDrop(int index) = 0;
     // Both return once the user has closed the box, or as soon as a stop is requested.
-    virtual void ReportFailure(const std::u16string& text, std::stop_token stop) = 0;
+    virtual void ReportFailure(const FileFailure& failure, std::stop_token stop) = 0;
     virtual void AbandonDrop(int index, std::stop_token stop) = 0;
 };
 

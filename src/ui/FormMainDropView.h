@@ -18,7 +18,7 @@ class FormMain::DropViewOnWindow final : public DropView {
     void BeginDrop(int index) override;
     void SetProgress(std::size_t done, std::size_t count) override;
     void EndDrop(int index) override;
-    void ReportFailure(const std::u16string& text, std::stop_token stop) override;
+    void ReportFailure(const FileFailure& failure, std::stop_token stop) override;
     void AbandonDrop(int index, std::stop_token stop) override;
 
   private:

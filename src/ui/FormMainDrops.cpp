@@ -12,6 +12,7 @@
 #include "FormMainDropView.h"
 #include "ImageTarget.h"
 #include "RunState.h"
+#include "FailureTexts.h"
 #include "StopWait.h"
 #include "UiServices.h"
 
@@ -60,8 +61,8 @@ void FormMain::DropViewOnWindow::EndDrop(int index) {
     Post([this, index] { m_window.EndDrop(index); });
 }
 
-void FormMain::DropViewOnWindow::ReportFailure(const std::u16string& text, std::stop_token stop) {
-    const QString message = QString::fromStdU16String(text);
+void FormMain::DropViewOnWindow::ReportFailure(const FileFailure& failure, std::stop_token stop) {
+    const QString message = FailureMessageText(failure);
     RunOnWindowAndWait(&m_window, Guarded([this, message] { m_window.ShowFailure(message); }),
                        std::move(stop));
 }
@@ -119,14 +120,14 @@ void FormMain::EndDrop(int index) {
 }
 
 void FormMain::AbandonDrop(int index) {
-    m_services.boxes.Show(this, QStringLiteral("请拖入文件或目录！"), QStringLiteral("提示信息"),
+    m_services.boxes.Show(this, QStringLiteral("请拖入文件或目录！"), PromptTitle(),
                           kBoxInformation);
     ResetPointers(index);
     emit dropEnded(index, false);
 }
 
 void FormMain::ShowFailure(const QString& text) {
-    m_services.boxes.Show(this, text, QStringLiteral("提示信息"), kBoxInformation);
+    m_services.boxes.Show(this, text, PromptTitle(), kBoxInformation);
 }
 
 void FormMain::ResetPointers(int index) {

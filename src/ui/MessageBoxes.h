@@ -13,6 +13,11 @@ inline constexpr int kBoxPlain = 0;
 inline constexpr int kBoxInformation = 64;
 inline constexpr int kBoxWarning = 80;
 
+// The title of every box the program shows ("prompt information").
+[[nodiscard]] inline QString PromptTitle() {
+    return QStringLiteral("提示信息");
+}
+
 // Every message box of the program goes through this, so that tests can record and answer them.
 // Show returns when the user has closed the box.
 class MessageBoxes {

@@ -105,7 +105,7 @@ void frmLogin::cmdOK_Click() {
     if (typed.size() < kMinPasswordLength) {
         if (m_state.FirstUse) {
             m_services.boxes.Show(this, QStringLiteral("密码的长度至少为3位。"),
-                                  QStringLiteral("提示信息"), kBoxInformation);
+                                  PromptTitle(), kBoxInformation);
         }
         return;
     }

@@ -44,7 +44,10 @@ bool KillChild(int pid);
 // How many descriptors this process has open.
 [[nodiscard]] std::size_t OpenDescriptorCount();
 
-// FileOutcome as an exit code for RunInChild, with the failure text in text.
+// A failure as text: the system's words, or which kind of problem it is.
+[[nodiscard]] std::string FailureSummary(const FileFailure& failure);
+
+// FileOutcome as an exit code for RunInChild, with the failure's summary in text.
 [[nodiscard]] int OutcomeCode(const FileOutcome& outcome, std::string& text);
 inline constexpr int kDoneCode = 0;
 inline constexpr int kFailedCode = 1;

@@ -123,9 +123,20 @@ std::size_t OpenDescriptorCount() {
     return count;
 }
 
+std::string FailureSummary(const FileFailure& failure) {
+    if (failure.problem == Problem::System) {
+        return Utf16ToUtf8(failure.description);
+    }
+    std::string text = "problem " + std::to_string(static_cast<int>(failure.problem));
+    if (failure.problem == Problem::NotRegularFile) {
+        text += " type " + std::to_string(static_cast<int>(failure.type));
+    }
+    return text;
+}
+
 int OutcomeCode(const FileOutcome& outcome, std::string& text) {
     if (outcome.failure) {
-        text = Utf16ToUtf8(outcome.failure->description);
+        text = FailureSummary(*outcome.failure);
     }
     switch (outcome.kind) {
         case FileOutcome::Kind::Done:

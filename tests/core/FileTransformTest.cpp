@@ -21,7 +21,7 @@ using testing::AccessDeniedError;
 using testing::Bytes;
 using testing::ExpectFailedWith;
 using testing::FileModeOf;
-using testing::FolderAsFileText;
+using testing::FolderAsFileFailure;
 using testing::FolderNames;
 using testing::InUseError;
 using testing::MakeReadOnly;
@@ -139,8 +139,8 @@ TEST(FileTransformCipher, KeysOutsideTheRangeFailWithoutTouchingTheFile) {
     const Bytes plain = RandomBytes(100, 5);
     WriteBytes(file, plain);
     for (const std::int32_t key : {0, -1, 258, 32768}) {
-        ExpectFailedWith(EncryptFile(file, key), u"密钥无效");
-        ExpectFailedWith(DecryptFile(file, key), u"密钥无效");
+        ExpectFailedWith(EncryptFile(file, key), Failure::Of(Problem::InvalidKey));
+        ExpectFailedWith(DecryptFile(file, key), Failure::Of(Problem::InvalidKey));
     }
     EXPECT_EQ(ReadBytes(file), plain);
     EXPECT_TRUE(EncryptFile(file, 1).ok());  // key 1: every offset is 0
@@ -174,7 +174,7 @@ TEST(FileTransformInputs, MissingPathAndFolderFailWithThePlatformWording) {
     ExpectFailedWith(missing, SystemErrorText(NotFoundError()));
     EXPECT_EQ(missing.failure->path, folder / "nothing.txt");
     fs::create_directory(folder / "sub");
-    ExpectFailedWith(DecryptFile(folder / "sub", 10), FolderAsFileText());
+    ExpectFailedWith(DecryptFile(folder / "sub", 10), FolderAsFileFailure());
     EXPECT_EQ(FolderNames(folder.path()), std::vector<std::string>{"sub"});
     EXPECT_TRUE(FolderNames(folder / "sub").empty());
 }

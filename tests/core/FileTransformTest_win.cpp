@@ -191,7 +191,7 @@ TEST(FileTransformWindows, HardLinkedFileChangesUnderEveryName) {
 
 TEST(FileTransformWindows, DevicesAreRefusedFromTheirType) {
     for (const fs::path& device : {fs::path(L"NUL"), fs::path(L"\\\\.\\NUL")}) {
-        ExpectFailedWith(EncryptFile(device, 10), NotRegularFileText(fs::file_type::character));
+        ExpectFailedWith(EncryptFile(device, 10), Failure::NotRegular(fs::file_type::character));
     }
 }
 

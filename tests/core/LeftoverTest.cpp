@@ -143,7 +143,9 @@ TEST_F(KilledInPlaceRewrite, BackupIsKeptWhenItsFileChangedLength) {
     // Kept, and the file is not written while it is.
     const platform::IoStatus blocked = CleanLeftoversBeside(m_first);
     ASSERT_TRUE(blocked.has_value());
-    EXPECT_NE(blocked->description.find(PathText(m_backup)), std::u16string::npos);
+    EXPECT_EQ(blocked->problem, Problem::ChangedSinceInterrupted);
+    EXPECT_EQ(blocked->note, CopyNote::OldContentKeptIn);
+    EXPECT_EQ(blocked->copy, m_backup);
     EXPECT_EQ(EncryptFile(m_second, kStalledKey).kind, FileOutcome::Kind::Failed);
     ExpectBackupKept();
     EXPECT_EQ(ReadBytes(m_first), changed);

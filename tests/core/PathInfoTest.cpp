@@ -19,6 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::Bytes;
+using testing::FailureSummary;
 using testing::FolderNames;
 using testing::kFailedCode;
 using testing::OutcomeCode;
@@ -64,14 +65,15 @@ TEST(ClassifyPath, TellsFilesFoldersAndEverythingElseApart) {
     EXPECT_EQ(ClassifyPath(folder / "to-sub").kind, PathKind::Folder);
     const PathInfo missing = ClassifyPath(folder / "nothing");
     EXPECT_EQ(missing.kind, PathKind::Missing);
-    EXPECT_EQ(missing.description, SystemErrorText(ENOENT));
+    EXPECT_EQ(missing.why.description, SystemErrorText(ENOENT));
     EXPECT_EQ(ClassifyPath(folder / "dangling").kind, PathKind::Missing);
     EXPECT_EQ(ClassifyPath(folder / "a.txt" / "x").kind, PathKind::Missing);
     const PathInfo pipe = ClassifyPath(folder / "pipe");
     EXPECT_EQ(pipe.kind, PathKind::Other);
-    EXPECT_EQ(pipe.description, u"这是命名管道，不是普通文件");
-    EXPECT_EQ(ClassifyPath(folder / "sock").kind, PathKind::Other);
-    EXPECT_EQ(ClassifyPath("/dev/null").description, u"这是设备，不是普通文件");
+    EXPECT_EQ(pipe.why.problem, Problem::NotRegularFile);
+    EXPECT_EQ(pipe.why.type, fs::file_type::fifo);
+    EXPECT_EQ(ClassifyPath(folder / "sock").why.type, fs::file_type::socket);
+    EXPECT_EQ(ClassifyPath("/dev/null").why.type, fs::file_type::character);
 }
 
 TEST(ClassifyPath, PathInUnsearchableFolderIsMissingWithTheReason) {
@@ -86,7 +88,7 @@ TEST(ClassifyPath, PathInUnsearchableFolderIsMissingWithTheReason) {
     const auto result = RunInChild(
         [&](std::string& text) {
             const PathInfo info = ClassifyPath(folder / "private" / "a.txt");
-            text = Utf16ToUtf8(info.description);
+            text = Utf16ToUtf8(info.why.description);
             return static_cast<int>(info.kind);
         },
         true);
@@ -126,9 +128,11 @@ TEST(FileTransformSpecialFiles, FifoSocketAndDeviceFailPromptlyAndStayAsTheyAre)
         std::string description;
     };
     const Case cases[] = {
-        {folder / "pipe", Utf16ToUtf8(u"这是命名管道，不是普通文件")},
-        {folder / "sock", Utf16ToUtf8(u"这是套接字，不是普通文件")},
-        {"/dev/zero", Utf16ToUtf8(u"这是设备，不是普通文件")},
+        {folder / "pipe", FailureSummary(FileFailure::At({}, Failure::NotRegular(fs::file_type::fifo)))},
+        {folder / "sock",
+         FailureSummary(FileFailure::At({}, Failure::NotRegular(fs::file_type::socket)))},
+        {"/dev/zero",
+         FailureSummary(FileFailure::At({}, Failure::NotRegular(fs::file_type::character)))},
     };
     for (const Case& special : cases) {
         const auto result = RunInChild(

@@ -44,7 +44,7 @@ TEST(ClassifyPathWindows, FilesWhateverTheirAttributesFoldersDevicesAndNothing) 
     EXPECT_EQ(ClassifyPath(folder / "hidden-sub").kind, PathKind::Folder);
     const PathInfo device = ClassifyPath(L"NUL");
     EXPECT_EQ(device.kind, PathKind::Other);
-    EXPECT_EQ(device.description, u"这是设备，不是普通文件");
+    EXPECT_EQ(device.why.type, std::filesystem::file_type::character);
 
     const PathInfo missing = ClassifyPath(folder / "nothing.txt");
     EXPECT_EQ(missing.kind, PathKind::Missing);

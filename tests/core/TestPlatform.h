@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "Failure.h"
+
 namespace kestrove::testing {
 
 // Error numbers by meaning: errno values on POSIX, GetLastError() values on Windows.
@@ -15,7 +17,7 @@ namespace kestrove::testing {
 [[nodiscard]] int InUseError();
 
 // What the transform says about a folder given to it as a file.
-[[nodiscard]] std::u16string FolderAsFileText();
+[[nodiscard]] Failure FolderAsFileFailure();
 
 // Makes a file read-only the platform's way: no write permission bit at all on POSIX, the
 // read-only attribute on Windows.

@@ -29,8 +29,8 @@ std::vector<InjectedError> ErrorsToInject() {
             {EIO, "Crash", true, false}};
 }
 
-std::u16string FolderAsFileText() {
-    return SystemErrorText(EISDIR);
+Failure FolderAsFileFailure() {
+    return Failure{SystemErrorText(EISDIR)};
 }
 
 void MakeReadOnly(const std::filesystem::path& file) {

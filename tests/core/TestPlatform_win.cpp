@@ -62,8 +62,8 @@ std::vector<InjectedError> ErrorsToInject() {
             {ERROR_IO_DEVICE, "Crash", true, false}};
 }
 
-std::u16string FolderAsFileText() {
-    return NotRegularFileText(std::filesystem::file_type::directory);
+Failure FolderAsFileFailure() {
+    return Failure::NotRegular(std::filesystem::file_type::directory);
 }
 
 void MakeReadOnly(const std::filesystem::path& file) {

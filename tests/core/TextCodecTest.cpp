@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 
 #include "FileFailure.h"
@@ -25,12 +26,6 @@ TEST(TextCodec, MalformedInputBecomesReplacementCharacters) {
     EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");                   // overlong "/"
     EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");         // surrogate
     EXPECT_EQ(Utf16ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");  // lone surrogate
-}
-
-TEST(FailureMessage, IsPrefixFollowedDirectlyByDescription) {
-    const FileFailure failure{"/x/a.txt", u"Permission denied"};
-    EXPECT_EQ(FailureMessageText(failure), u"加密时Permission denied");
-    EXPECT_EQ(std::u16string(kPromptTitle), u"提示信息");
 }
 
 TEST(TemporaryName, MadeNamesAreRecognisedAndOthersAreNot) {
@@ -116,3 +111,17 @@ TEST(UndoRecord, ReadsBackWhatWasWrittenAndRefusesAnythingElse) {
 
 }  // namespace
 }  // namespace kestrove
+
+#ifndef _WIN32
+namespace kestrove {
+namespace {
+
+// The system's words as the program's locale gives them: here the "C" locale's English.
+TEST(SystemErrorText, GivesTheSystemsWordsInTheProgramsLocale) {
+    EXPECT_EQ(SystemErrorText(ENOENT), u"No such file or directory");
+    EXPECT_EQ(SystemErrorText(EACCES), u"Permission denied");
+}
+
+}  // namespace
+}  // namespace kestrove
+#endif

@@ -15,9 +15,15 @@
 namespace kestrove::testing {
 
 void ExpectFailedWith(const FileOutcome& outcome, const std::u16string& description) {
+    ExpectFailedWith(outcome, Failure{description});
+}
+
+void ExpectFailedWith(const FileOutcome& outcome, const Failure& expected) {
     EXPECT_EQ(outcome.kind, FileOutcome::Kind::Failed);
     ASSERT_TRUE(outcome.failure.has_value());
-    EXPECT_EQ(outcome.failure->description, description);
+    EXPECT_EQ(outcome.failure->problem, expected.problem);
+    EXPECT_EQ(outcome.failure->type, expected.type);
+    EXPECT_EQ(outcome.failure->description, expected.description);
 }
 
 ScratchFolder::ScratchFolder(const std::filesystem::path& base) {

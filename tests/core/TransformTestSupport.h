@@ -13,8 +13,9 @@ namespace kestrove::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The outcome is a failure with exactly this description.
+// The outcome is a failure of the system's with exactly this description, or of this kind.
 void ExpectFailedWith(const FileOutcome& outcome, const std::u16string& description);
+void ExpectFailedWith(const FileOutcome& outcome, const Failure& expected);
 
 // A fresh folder under the system's temporary folder (or under base), removed with everything in
 // it (read-only files and closed folders included).

@@ -101,7 +101,7 @@ TEST(DropJobRunner, UnreadableFolderIsReportedAndTheWalkGoesOn) {
     const auto events = view.Events();
     ASSERT_EQ(events.size(), 4u);
     EXPECT_EQ(events[0], "begin 0");
-    EXPECT_EQ(events[1], "failure 加密时Permission denied");
+    EXPECT_EQ(events[1], "failure Permission denied");
     EXPECT_EQ(events[2], "width 217");
     EXPECT_EQ(events[3], "end 0");
     EXPECT_EQ(transformed, (std::vector<fs::path>{"/d/unreadable/a.txt", "/d/b.txt"}));

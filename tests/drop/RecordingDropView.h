@@ -26,11 +26,14 @@ class RecordingDropView final : public DropView {
         Add("width " + std::to_string(ProgressWidth(done, count, kBarWidth)));
     }
     void EndDrop(int index) override { Add("end " + std::to_string(index)); }
-    void ReportFailure(const std::u16string& text, std::stop_token stop) override {
+    // A failure as "failure" and the system's words, or the number of the kind of problem.
+    void ReportFailure(const FileFailure& failure, std::stop_token stop) override {
         if (onBox) {
             onBox();
         }
-        Add("failure " + Utf16ToUtf8(text));
+        Add("failure " + (failure.problem == Problem::System
+                              ? Utf16ToUtf8(failure.description)
+                              : "problem " + std::to_string(static_cast<int>(failure.problem))));
         Hold(stop);
     }
     void AbandonDrop(int index, std::stop_token stop) override {

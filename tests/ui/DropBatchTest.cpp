@@ -116,9 +116,9 @@ TEST_F(BatchedDrop, WidthsAndBoxesComeAsOneFileAfterAnother) {
     std::vector<std::string> expected{"begin 0"};
     for (int i = 0; i < kFiles; ++i) {
         if (refused.count(i) != 0) {
-            expected.push_back("failure 加密时refused");
+            expected.push_back("failure refused");
         } else if (readOnly.count(i) != 0) {
-            expected.push_back("failure " + Utf16ToUtf8(FailureMessageText(*refusal.failure)));
+            expected.push_back("failure " + Utf16ToUtf8(refusal.failure->description));
         }
         expected.push_back("width " + std::to_string(ProgressWidth(i + 1, kFiles, kBarWidth)));
     }
@@ -138,14 +138,14 @@ TEST_F(BatchedDrop, QuitWhileABoxIsOpenLeavesTheRestOfTheBatchOld) {
     m_view.holdBoxes = true;
     DropJobRunner runner(m_view, Work({5}, {}));
     runner.Enqueue({0, {m_folder}, kKey});
-    ASSERT_TRUE(m_view.WaitFor("failure 加密时refused"));
+    ASSERT_TRUE(m_view.WaitFor("failure refused"));
     runner.Stop();
     for (std::size_t i = 0; i < m_order.size(); ++i) {
         EXPECT_TRUE(i < 5 ? IsNew(i) : IsOld(i)) << i;
     }
     EXPECT_TRUE(OurLeftovers().empty());
     const std::vector<std::string> events = m_view.Events();
-    EXPECT_EQ(events.back(), "failure 加密时refused");
+    EXPECT_EQ(events.back(), "failure refused");
     EXPECT_EQ(std::count_if(events.begin(), events.end(),
                             [](const std::string& e) { return e.rfind("width", 0) == 0; }),
               5);
