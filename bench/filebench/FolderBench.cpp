@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "BatchSettings.h"
 #include "BatchedTransform.h"
 #include "DropJobRunner.h"
 #include "FileTransformDetail.h"

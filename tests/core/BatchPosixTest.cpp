@@ -7,6 +7,7 @@
 
 #include <random>
 
+#include "BatchSettings.h"
 #include "BatchedTransform.h"
 #include "ChildProcess.h"
 #include "FileTransformDetail.h"

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <stop_token>
 
+#include "BatchSettings.h"
 #include "BatchedTransform.h"
 #include "FaultInjection.h"
 #include "FileTransformDetail.h"

@@ -12,6 +12,7 @@
 #include <map>
 #include <sstream>
 
+#include "BatchSettings.h"
 #include "BatchedTransform.h"
 #include "FaultInjection.h"
 #include "FileTransformDetail.h"

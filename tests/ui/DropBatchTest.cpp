@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "BatchSettings.h"
 #include "BatchedTransform.h"
 #include "DropJobRunner.h"
 #include "FileTransformDetail.h"

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "BatchSettings.h"
 #include "FileTransformDetail.h"
 #include "JournalRound.h"
 #include "PlatformFile.h"

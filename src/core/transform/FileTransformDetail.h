@@ -10,7 +10,6 @@
 #include <stop_token>
 #include <vector>
 
-#include "BatchedTransform.h"
 #include "FileTransform.h"
 #include "Leftovers.h"
 #include "PlatformFile.h"
@@ -102,23 +101,6 @@ enum class StageEnd {
 [[nodiscard]] FileOutcome PlaceStaged(StagedFile& staged, const std::stop_token& stop,
                                       const std::function<platform::IoStatus()>& beforeReplace,
                                       platform::NativeFile* replaced = nullptr);
-
-// The seams of BatchedTransform, for its tests and the benchmark.
-struct BatchSettings {
-    BatchLimits limits;
-    // Files of at most this many bytes are written over in place under a journal; 0: none.
-    std::uint64_t smallUpTo = kSmallFileBytes;
-    TransformSettings transform;  // for every file; its folderSyncs is not used
-    unsigned flushThreads = 32;   // how many flushes are in flight at once
-    // Runs before a staged file is renamed into place; an error counts as a refused rename.
-    std::function<platform::IoStatus(const std::filesystem::path& path)> beforePlace;
-    // Instead of flushing each file: results[i] is what flushing files[i] gave.
-    std::function<void(const std::vector<platform::NativeFile*>& files,
-                       std::vector<platform::IoStatus>& results)>
-        flush;
-    // Told the size of each batch as it is committed.
-    std::function<void(std::size_t files, std::uint64_t bytes)> onCommit;
-};
 
 [[nodiscard]] FileOutcome TransformFileWith(const std::filesystem::path& path, Direction direction,
                                             std::int32_t cipherKey, std::stop_token stop,
