@@ -1,6 +1,7 @@
 #include "DirectorySource.h"
 #include "TextCodec.h"
 #include "WinCalls_win.h"
+#include "WinSupport_win.h"
 #include "WindowsPath.h"
 
 namespace kestrove {
@@ -98,7 +99,7 @@ class WinDirectorySource final : public DirectorySource {
         opened.listing = std::make_unique<WinFolderListing>(find, first);
         opened.identity =
             FolderIdentity{info.dwVolumeSerialNumber,
-                           (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+                           platform::IndexOf(info)};
         return opened;
     }
 

@@ -15,6 +15,7 @@
 #include "FileSecurity.h"
 #include "PlatformFile.h"
 #include "WinCalls_win.h"
+#include "WinSupport_win.h"
 #include "WindowsPath.h"
 
 namespace kestrove::platform {
@@ -33,15 +34,6 @@ constexpr DWORD kMostStreamListBytes = DWORD{16} << 20;
 
 constexpr std::wstring_view kMainStream = L"::$DATA";
 constexpr std::wstring_view kDataStream = L":$DATA";
-
-HANDLE AsHandle(const NativeFile& file) {
-    return reinterpret_cast<HANDLE>(file.handle());
-}
-
-NativeFile Adopt(HANDLE handle) {
-    return handle == INVALID_HANDLE_VALUE ? NativeFile()
-                                          : NativeFile(reinterpret_cast<std::intptr_t>(handle));
-}
 
 // A file system without streams, or without extended attributes, (FAT, some network shares)
 // answers with one of these. So does Wine, which has neither.
@@ -100,7 +92,7 @@ std::optional<std::vector<std::wstring>> NamedStreams(HANDLE file) {
 bool BelongsTo(HANDLE stream, DWORD volume, std::uint64_t index) {
     BY_HANDLE_FILE_INFORMATION info{};
     return win::Describe(stream, &info) && info.dwVolumeSerialNumber == volume &&
-           ((std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow) == index;
+           IndexOf(info) == index;
 }
 
 // The stream `name` of the original, copied whole into a new stream of the same name of the
@@ -120,7 +112,7 @@ bool CopyStream(const TargetFile& target, const TemporaryFile& temp,
     if (!to.isOpen()) {
         return false;
     }
-    const std::uint64_t madeIndex = (std::uint64_t{made.nFileIndexHigh} << 32) | made.nFileIndexLow;
+    const std::uint64_t madeIndex = IndexOf(made);
     if (!BelongsTo(AsHandle(to), made.dwVolumeSerialNumber, madeIndex)) {
         // Not known to be a stream of ours: it goes again, and the file is rewritten in place.
         to.Close();

@@ -3,14 +3,11 @@
 
 #include "FileSecurity.h"
 #include "WinCalls_win.h"
+#include "WinSupport_win.h"
 
 namespace kestrove::platform {
 
 namespace {
-
-HANDLE AsHandle(std::intptr_t handle) {
-    return reinterpret_cast<HANDLE>(handle);
-}
 
 // A security descriptor the system allocated, freed with LocalFree.
 struct LocalDeleter {

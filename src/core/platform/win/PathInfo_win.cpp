@@ -2,6 +2,7 @@
 #include "PlatformFile.h"
 #include "TextCodec.h"
 #include "WinCalls_win.h"
+#include "WinSupport_win.h"
 #include "WindowsPath.h"
 
 namespace kestrove {
@@ -81,7 +82,7 @@ IoStatus IdentityOf(const std::filesystem::path& path, FileId& id) {
         return ErrorFromCode(static_cast<int>(GetLastError()));
     }
     id = FileId{info.dwVolumeSerialNumber,
-                (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+                platform::IndexOf(info)};
     return std::nullopt;
 }
 

@@ -6,6 +6,7 @@
 #include "PathInfo.h"
 #include "PlatformFile.h"
 #include "WinCalls_win.h"
+#include "WinSupport_win.h"
 #include "WindowsPath.h"
 
 namespace kestrove::platform {
@@ -14,27 +15,6 @@ namespace {
 
 // ReadFile and WriteFile count in DWORDs.
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
-
-HANDLE AsHandle(std::intptr_t handle) {
-    return reinterpret_cast<HANDLE>(handle);
-}
-
-IoError LastError() {
-    return ErrorFromCode(static_cast<int>(GetLastError()));
-}
-
-NativeFile Adopt(HANDLE handle) {
-    return handle == INVALID_HANDLE_VALUE ? NativeFile()
-                                          : NativeFile(reinterpret_cast<std::intptr_t>(handle));
-}
-
-std::uint64_t SizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
-    return (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-}
-
-std::uint64_t IndexOf(const BY_HANDLE_FILE_INFORMATION& info) {
-    return (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-}
 
 bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
     return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&

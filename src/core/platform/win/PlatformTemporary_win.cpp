@@ -14,6 +14,7 @@
 #include "PlatformFile.h"
 #include "TemporaryName.h"
 #include "WinCalls_win.h"
+#include "WinSupport_win.h"
 #include "WindowsPath.h"
 
 namespace kestrove::platform {
@@ -22,19 +23,6 @@ namespace {
 
 // Exclusive creation makes a name clash harmless; this only bounds the retries.
 constexpr int kTemporaryNameAttempts = 16;
-
-HANDLE AsHandle(const NativeFile& file) {
-    return reinterpret_cast<HANDLE>(file.handle());
-}
-
-IoError LastError() {
-    return ErrorFromCode(static_cast<int>(GetLastError()));
-}
-
-NativeFile Adopt(HANDLE handle) {
-    return handle == INVALID_HANDLE_VALUE ? NativeFile()
-                                          : NativeFile(reinterpret_cast<std::intptr_t>(handle));
-}
 
 // The name of one of our files as TemporaryName.h spells it: it is made of ASCII alone.
 std::string NameOf(const std::filesystem::path& path) {

@@ -26,9 +26,4 @@ namespace kestrove::platform {
 // letter or share, or under the volume's GUID name where the volume has neither.
 [[nodiscard]] IoStatus FinalPathOf(std::intptr_t handle, std::filesystem::path& path);
 
-// Renames the open file to `to` through its own handle (which needs delete access), replacing a
-// file there when replace is set: the only way to rename a file held open without sharing.
-[[nodiscard]] IoStatus RenameOpenFile(NativeFile& file, const std::filesystem::path& to,
-                                      bool replace);
-
 }  // namespace kestrove::platform
