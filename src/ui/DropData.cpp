@@ -127,6 +127,11 @@ bool AnyFileUrl(const QList<QUrl>& urls) {
 
 }  // namespace
 
+bool OffersFileList(const QMimeData* data) {
+    // Windows hands the shell's file list over as this format too.
+    return data != nullptr && data->hasFormat(QStringLiteral("text/uri-list"));
+}
+
 bool CarriesFileList(const QMimeData* data) {
     return AnyFileUrl(DraggedUrls(data));
 }
