@@ -1,0 +1,39 @@
+#pragma once
+
+class QWidget;
+
+namespace kestrove {
+
+// The compositor's overlay layer, where a Wayland compositor offers the layer-shell protocol: the
+// one way there to keep a window above all others (Wayland itself has no "stay on top"). Only
+// used when the program runs natively on such a compositor (see PlatformChoice); everywhere else
+// Show is a plain show and the rest does nothing.
+class TopLayer {
+  public:
+    enum class Keyboard {
+        OnDemand,   // the window takes the keyboard when clicked
+        Exclusive,  // the window holds the keyboard while it is shown (a password prompt)
+    };
+
+    // Whether this build can use the overlay layer at all.
+    [[nodiscard]] static bool Built();
+    // Turns the overlay layer on; false when the compositor's protocol cannot be reached.
+    [[nodiscard]] static bool Enable();
+    [[nodiscard]] static bool InUse();
+
+    // Shows window; on the overlay layer when in use, where its moves (QWidget::move) then place
+    // it on its screen. The window has no title bar of the desktop's there: it draws its own.
+    static void Show(QWidget& window, Keyboard keyboard);
+
+    // While one exists, the overlay windows step below the desktop's windows and give up the
+    // keyboard, so that a message box of ours (an ordinary window) is seen and can be answered.
+    class StepAside {
+      public:
+        StepAside();
+        ~StepAside();
+        StepAside(const StepAside&) = delete;
+        StepAside& operator=(const StepAside&) = delete;
+    };
+};
+
+}  // namespace kestrove
