@@ -72,11 +72,18 @@ BUILD_PACKAGES=(
     libsqlite3-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     fonts-wqy-zenhei
+    libwayland-dev wayland-protocols qt6-base-private-dev librust-wayland-protocols-dev
+    qt6-wayland
 )
 # What the tests and benchmarks need on top.
 TEST_PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth
+)
+# What the desktop check needs on top (scripts/desktop-check): headless compositors, a
+# Wayland-native file manager, keys, screenshots.
+DESKTOP_PACKAGES=(
+    sway grim wtype thunar mutter dbus dbus-x11 xwayland gir1.2-glib-2.0 python3-gi
 )
 # What looking at the real windows needs on top (scripts/screenshot).
 SCREENSHOT_PACKAGES=(

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QWindow>
 
+#include "TopLayer.h"
 #include "WindowLooks.h"
 
 namespace kestrove {
@@ -119,12 +120,15 @@ void DialogFrame::mousePressEvent(QMouseEvent* event) {
     // follows the pointer, the grabbed point staying under it.
     m_dragging = true;
     m_down = at;
+    m_pressPosition = m_window.pos();
 }
 
 void DialogFrame::mouseMoveEvent(QMouseEvent* event) {
     event->accept();
     if (m_dragging) {
-        m_window.move(m_window.pos() + (event->position().toPoint() - m_down));
+        const QPoint origin =
+            TopLayer::PointerKeepsPressOrigin() ? m_pressPosition : m_window.pos();
+        m_window.move(origin + (event->position().toPoint() - m_down));
     }
 }
 

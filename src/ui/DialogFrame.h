@@ -41,6 +41,7 @@ class DialogFrame : public QWidget {
     bool m_dragging = false;
     bool m_closePressed = false;
     QPoint m_down;
+    QPoint m_pressPosition;
 };
 
 }  // namespace kestrove

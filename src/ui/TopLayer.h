@@ -25,6 +25,12 @@ class TopLayer {
     // it on its screen. The window has no title bar of the desktop's there: it draws its own.
     static void Show(QWidget& window, Keyboard keyboard);
 
+    // Whether the pointer positions a moving window receives while its button is held stay
+    // measured from where the window was at the press (sway sends them so for a layer surface,
+    // which it does not move itself): then the window goes to its place at the press plus the
+    // pointer's offset, not to its current place plus that offset.
+    [[nodiscard]] static bool PointerKeepsPressOrigin() { return InUse(); }
+
     // While one exists, the overlay windows step below the desktop's windows and give up the
     // keyboard, so that a message box of ours (an ordinary window) is seen and can be answered.
     class StepAside {
