@@ -120,6 +120,7 @@ TEST_F(LoginTest, LayoutCaptionsAndColours) {
 // its own: the whole caption, a close box that ends the program, the client area as designed.
 TEST(LoginDrawnFrame, CaptionCloseBoxAndClientAreaAsDesigned) {
     UiHarness ui;
+    ui.state.FirstUse = true;  // the longer caption
     frmLogin login(
         ui.state, ui.services, [] {}, nullptr, frmLogin::FrameStyle::Drawn);
     login.show();
