@@ -31,7 +31,7 @@ void ProgramWindows::ShowMain() {
         m_main = std::make_unique<FormMain>(
             m_state, m_services, [this] { UnloadLogin(); }, m_work);
     }
-    TopLayer::Show(*m_main, TopLayer::Keyboard::OnDemand);
+    TopLayer::Show(*m_main, TopLayer::Keyboard::None);
 }
 
 void ProgramWindows::UnloadLogin() {

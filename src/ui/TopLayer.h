@@ -11,7 +11,10 @@ namespace kestrove {
 class TopLayer {
   public:
     enum class Keyboard {
-        OnDemand,   // the window takes the keyboard when clicked
+        // The window never takes the keyboard. For a window without any use for keys: the
+        // protocol's "on demand" would do, but sway 1.7 treats it as exclusive and keeps the
+        // keyboard from every other window for as long as such a window is on screen.
+        None,
         Exclusive,  // the window holds the keyboard while it is shown (a password prompt)
     };
 

@@ -32,13 +32,14 @@ namespace kestrove {
 
 namespace {
 
-constexpr std::uint32_t kWantedVersion = 4;  // keyboard on demand
+constexpr std::uint32_t kWantedVersion = 2;  // a layer surface changes its layer
 
 struct Overlay {
     QPointer<QWidget> window;
     wl_surface* surface = nullptr;
     zwlr_layer_surface_v1* layer = nullptr;
-    TopLayer::Keyboard keyboard = TopLayer::Keyboard::OnDemand;
+    TopLayer::Keyboard keyboard = TopLayer::Keyboard::None;
+    QMetaObject::Connection hiding;
 };
 
 class LayerShell final : public QObject {
@@ -65,7 +66,6 @@ class LayerShell final : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-
     void Place(Overlay& overlay);
     void SetKeyboard(Overlay& overlay, bool aside);
     void Forget(QObject* window);
@@ -166,6 +166,14 @@ void LayerShell::Show(QWidget& window, TopLayer::Keyboard keyboard) {
     // The first configure must be answered before Qt attaches the first picture.
     wl_display_roundtrip_queue(m_display, m_queue);
     window.installEventFilter(this);
+    // Qt destroys the window's surface when it hides; the layer surface, the surface's role, goes
+    // first.
+    overlay->hiding =
+        QObject::connect(handle, &QWindow::visibleChanged, this, [this, &window](bool visible) {
+            if (!visible) {
+                Forget(&window);
+            }
+        });
     m_overlays.push_back(std::move(overlay));
 }
 
@@ -173,8 +181,6 @@ void LayerShell::SetKeyboard(Overlay& overlay, bool aside) {
     std::uint32_t mode = ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_NONE;
     if (!aside && overlay.keyboard == TopLayer::Keyboard::Exclusive) {
         mode = ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE;
-    } else if (!aside && m_version >= 4) {
-        mode = ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_ON_DEMAND;
     }
     zwlr_layer_surface_v1_set_keyboard_interactivity(overlay.layer, mode);
 }
@@ -225,6 +231,7 @@ void LayerShell::Forget(QObject* window) {
     const auto gone = std::remove_if(m_overlays.begin(), m_overlays.end(),
                                      [&](const auto& o) { return o->window == window; });
     for (auto it = gone; it != m_overlays.end(); ++it) {
+        QObject::disconnect((*it)->hiding);
         zwlr_layer_surface_v1_destroy((*it)->layer);
     }
     m_overlays.erase(gone, m_overlays.end());
