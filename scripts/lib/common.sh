@@ -83,7 +83,9 @@ TEST_PACKAGES=(
 # What the desktop check needs on top (scripts/desktop-check): headless compositors, a
 # Wayland-native file manager, keys, screenshots.
 DESKTOP_PACKAGES=(
-    sway grim wtype thunar mutter dbus dbus-x11 xwayland gir1.2-glib-2.0 python3-gi
+    sway grim wtype thunar mutter dbus dbus-x11 xwayland x11-utils
+    pipewire wireplumber gstreamer1.0-pipewire gstreamer1.0-plugins-base
+    gir1.2-glib-2.0 gir1.2-gstreamer-1.0 python3-gi
 )
 # What looking at the real windows needs on top (scripts/screenshot).
 SCREENSHOT_PACKAGES=(

@@ -15,9 +15,9 @@
 
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
-static struct zwlr_virtual_pointer_manager_v1 *manager;
+static struct zwlr_virtual_pointer_manager_v1* manager;
 
-static void global(void *data, struct wl_registry *registry, uint32_t name, const char *interface,
+static void global(void* data, struct wl_registry* registry, uint32_t name, const char* interface,
                    uint32_t version) {
     (void)data;
     (void)version;
@@ -26,7 +26,7 @@ static void global(void *data, struct wl_registry *registry, uint32_t name, cons
     }
 }
 
-static void global_remove(void *data, struct wl_registry *registry, uint32_t name) {
+static void global_remove(void* data, struct wl_registry* registry, uint32_t name) {
     (void)data;
     (void)registry;
     (void)name;
@@ -40,26 +40,26 @@ static uint32_t now_ms(void) {
     return (uint32_t)(ts.tv_sec * 1000 + ts.tv_nsec / 1000000);
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 3) {
         fprintf(stderr, "usage: vpointer WIDTH HEIGHT\n");
         return 2;
     }
     const uint32_t width = (uint32_t)atoi(argv[1]);
     const uint32_t height = (uint32_t)atoi(argv[2]);
-    struct wl_display *display = wl_display_connect(NULL);
+    struct wl_display* display = wl_display_connect(NULL);
     if (!display) {
         fprintf(stderr, "vpointer: no Wayland display\n");
         return 1;
     }
-    struct wl_registry *registry = wl_display_get_registry(display);
+    struct wl_registry* registry = wl_display_get_registry(display);
     wl_registry_add_listener(registry, &listener, NULL);
     wl_display_roundtrip(display);
     if (!manager) {
         fprintf(stderr, "vpointer: the compositor has no virtual pointers\n");
         return 1;
     }
-    struct zwlr_virtual_pointer_v1 *pointer =
+    struct zwlr_virtual_pointer_v1* pointer =
         zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, NULL);
     wl_display_roundtrip(display);
     char line[128];
