@@ -7,7 +7,8 @@ class QMimeData;
 
 namespace kestrove {
 
-// Whether a drag offers a list of files (a URL list), judged from the formats it offers alone.
+// Whether a drag offers a list of files (a URL list, not a browser's link), judged from the
+// formats it offers alone.
 // Its data is not read: on X11 and Wayland reading it means asking the drag source, and a source
 // that has to answer that before it learns whether the drag is accepted (nautilus) gives up a
 // drag released soon after it entered. Used while the drag moves over a target.
