@@ -72,11 +72,21 @@ BUILD_PACKAGES=(
     libsqlite3-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     fonts-wqy-zenhei
+    libwayland-dev wayland-protocols qt6-base-private-dev librust-wayland-protocols-dev
+    qt6-wayland
 )
 # What the tests and benchmarks need on top.
 TEST_PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth
+)
+# What the desktop check needs on top (scripts/desktop-check): headless compositors with
+# XWayland, a Wayland-native file manager, keys and screenshots for sway, and for mutter the
+# screen cast's PipeWire and GStreamer with Python's D-Bus and GStreamer bindings.
+DESKTOP_PACKAGES=(
+    sway grim wtype thunar mutter dbus xwayland x11-utils
+    pipewire wireplumber gstreamer1.0-pipewire gstreamer1.0-plugins-base
+    gir1.2-glib-2.0 gir1.2-gstreamer-1.0 python3-gi
 )
 # What looking at the real windows needs on top (scripts/screenshot).
 SCREENSHOT_PACKAGES=(

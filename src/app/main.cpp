@@ -1,13 +1,20 @@
 #include <QApplication>
 
 #include "ModFun.h"
+#include "PlatformChoice.h"
 #include "ProgramWindows.h"
 #include "RunState.h"
 #include "UiServices.h"
 #include "WindowLooks.h"
 
 int main(int argc, char** argv) {
+    // On Wayland the platform decides whether the window can stay above the others.
+    const kestrove::PlatformChoice choice =
+        kestrove::ChoosePlatform(kestrove::CurrentPlatformFacts());
+    kestrove::ScopedPlatform platform(choice);
     QApplication app(argc, argv);
+    platform.Restore();
+    (void)kestrove::FinishPlatformChoice(choice.path);
     QApplication::setApplicationName(QStringLiteral("Kestrove"));
     QApplication::setApplicationVersion(QStringLiteral("1.01"));
     QApplication::setDesktopFileName(QStringLiteral("kestrove"));

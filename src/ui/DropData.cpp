@@ -127,6 +127,14 @@ bool AnyFileUrl(const QList<QUrl>& urls) {
 
 }  // namespace
 
+bool OffersFileList(const QMimeData* data) {
+    // Windows hands the shell's file list over as this format too. A web browser offers its links
+    // as a URL list as well, but marks them with Netscape's old link format, which Firefox and
+    // Chromium still offer on X11 and no file manager does: such a drag is a link, not files.
+    return data != nullptr && data->hasFormat(QStringLiteral("text/uri-list")) &&
+           !data->hasFormat(QStringLiteral("_NETSCAPE_URL"));
+}
+
 bool CarriesFileList(const QMimeData* data) {
     return AnyFileUrl(DraggedUrls(data));
 }

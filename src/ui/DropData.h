@@ -7,8 +7,16 @@ class QMimeData;
 
 namespace kestrove {
 
+// Whether a drag offers a list of files (a URL list, not a browser's link), judged from the
+// formats it offers alone.
+// Its data is not read: on X11 and Wayland reading it means asking the drag source, and a source
+// that has to answer that before it learns whether the drag is accepted (nautilus) gives up a
+// drag released soon after it entered. Used while the drag moves over a target.
+[[nodiscard]] bool OffersFileList(const QMimeData* data);
+
 // Whether a drag carries a list of files: a URL list holding at least one file URL. Other
-// entries of that list are dropped paths that fail on their own (see DroppedPaths).
+// entries of that list are dropped paths that fail on their own (see DroppedPaths). Reads the
+// data: for the drop itself.
 [[nodiscard]] bool CarriesFileList(const QMimeData* data);
 
 // The dropped paths in the order of the list; empty when the drag carries no file list.

@@ -17,6 +17,7 @@
 #include "ModFun.h"
 #include "Rounding.h"
 #include "RunState.h"
+#include "TopLayer.h"
 #include "UiServices.h"
 #include "WindowLooks.h"
 
@@ -157,6 +158,7 @@ void FormMain::Form_MouseDown(Qt::MouseButton button, QPointF position) {
     IsDragging = true;
     DownX = static_cast<std::int32_t>(RoundHalfEven(position.x()));
     DownY = static_cast<std::int32_t>(RoundHalfEven(position.y()));
+    m_pressPosition = pos();
     if (m_startSystemMove && m_startSystemMove(windowHandle())) {
         // The platform moves the window and keeps the release to itself.
         IsDragging = false;
@@ -167,8 +169,9 @@ void FormMain::Form_MouseMove(QPointF position) {
     if (!IsDragging) {
         return;
     }
-    const double left = x() + (position.x() - DownX);
-    const double top = y() + (position.y() - DownY);
+    const QPoint origin = TopLayer::PointerKeepsPressOrigin() ? m_pressPosition : pos();
+    const double left = origin.x() + (position.x() - DownX);
+    const double top = origin.y() + (position.y() - DownY);
     const QScreen* screen = this->screen();
     const QRect desktop = screen ? screen->virtualGeometry() : QRect(-2184, -2184, 4369, 4369);
     move(ClampedWindowPosition(left, top, frameGeometry().size(), desktop));

@@ -96,6 +96,7 @@ class FormMain : public QWidget {
     bool IsDragging = false;
     std::int32_t DownX = 0;
     std::int32_t DownY = 0;
+    QPoint m_pressPosition;  // the window's place at the press
 
     bool m_centred = false;
     bool m_topmostQueued = false;

@@ -11,9 +11,10 @@ namespace kestrove {
 
 namespace {
 
-// A copy is offered only when the source offers one; any other drag is refused.
+// A copy is offered only when the source offers one; any other drag is refused. Decided from the
+// offered formats alone: the data is read on drop.
 void OfferCopy(QDropEvent* event) {
-    if (CarriesFileList(event->mimeData()) && (event->possibleActions() & Qt::CopyAction)) {
+    if (OffersFileList(event->mimeData()) && (event->possibleActions() & Qt::CopyAction)) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
     } else {

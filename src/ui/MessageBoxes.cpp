@@ -1,5 +1,7 @@
 #include "MessageBoxes.h"
 
+#include "TopLayer.h"
+
 namespace kestrove {
 
 QMessageBox::Icon IconForStyle(int style) {
@@ -21,6 +23,8 @@ QMessageBox::Icon IconForStyle(int style) {
 void QtMessageBoxes::Show(QWidget* parent, const QString& text, const QString& title, int style) {
     QMessageBox box(IconForStyle(style), title, text, QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("MessageBox"));
+    // A box is an ordinary window: on the overlay layer our windows would hide it.
+    const TopLayer::StepAside aside;
     box.exec();
 }
 

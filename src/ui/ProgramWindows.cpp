@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 
 #include "FormMain.h"
+#include "TopLayer.h"
 #include "frmLogin.h"
 
 namespace kestrove {
@@ -22,7 +23,7 @@ void ProgramWindows::ShowLogin() {
     if (!m_login) {
         m_login = std::make_unique<frmLogin>(m_state, m_services, [this] { ShowMain(); });
     }
-    m_login->show();
+    TopLayer::Show(*m_login, TopLayer::Keyboard::Exclusive);
 }
 
 void ProgramWindows::ShowMain() {
@@ -30,7 +31,7 @@ void ProgramWindows::ShowMain() {
         m_main = std::make_unique<FormMain>(
             m_state, m_services, [this] { UnloadLogin(); }, m_work);
     }
-    m_main->show();
+    TopLayer::Show(*m_main, TopLayer::Keyboard::None);
 }
 
 void ProgramWindows::UnloadLogin() {

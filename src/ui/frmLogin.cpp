@@ -1,10 +1,12 @@
 #include "frmLogin.h"
 
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
 
+#include "DialogFrame.h"
 #include "Password.h"
 #include "RunState.h"
 #include "UiServices.h"
@@ -33,7 +35,7 @@ QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& cap
 }  // namespace
 
 frmLogin::frmLogin(RunState& state, UiServices& services, std::function<void()> showMain,
-                   QWidget* parent)
+                   QWidget* parent, FrameStyle frame)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       m_state(state),
@@ -43,14 +45,25 @@ frmLogin::frmLogin(RunState& state, UiServices& services, std::function<void()> 
     setModal(false);
     setWindowTitle(QStringLiteral("登录"));
     setWindowIcon(ProgramIcon());
-    setFixedSize(232, 133);
-    SetBackColor(*this, kWindowBlue);
+    if (frame == FrameStyle::Platform &&
+        QGuiApplication::platformName() == QStringLiteral("wayland")) {
+        frame = FrameStyle::Drawn;
+    }
+    if (frame == FrameStyle::Drawn) {
+        setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+        m_frame = new DialogFrame(*this, QSize(232, 133));
+        SetBackColor(*m_frame->Client(), kWindowBlue);
+    } else {
+        setFixedSize(232, 133);
+        SetBackColor(*this, kWindowBlue);
+    }
     BuildControls();
     Form_Load();
 }
 
 void frmLogin::BuildControls() {
-    Frame1 = new QGroupBox(QStringLiteral("请输入密码："), this);
+    QWidget* client = m_frame ? m_frame->Client() : this;
+    Frame1 = new QGroupBox(QStringLiteral("请输入密码："), client);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(9, 18, 211, 61);
     SetBackColor(*Frame1, kFrameGreen);
@@ -69,10 +82,10 @@ void frmLogin::BuildControls() {
     palette.setColor(QPalette::Base, kPasswordYellow);
     txtPassword->setPalette(palette);
 
-    cmdOK = MakeButton(this, QStringLiteral("cmdOK"), QStringLiteral("确定"), {36, 95, 64, 26});
+    cmdOK = MakeButton(client, QStringLiteral("cmdOK"), QStringLiteral("确定"), {36, 95, 64, 26});
     cmdOK->setDefault(true);
     cmdCancel =
-        MakeButton(this, QStringLiteral("cmdCancel"), QStringLiteral("取消"), {126, 95, 64, 26});
+        MakeButton(client, QStringLiteral("cmdCancel"), QStringLiteral("取消"), {126, 95, 64, 26});
 
     setTabOrder(txtPassword, cmdOK);
     setTabOrder(cmdOK, cmdCancel);

@@ -11,6 +11,7 @@ class QPushButton;
 
 namespace kestrove {
 
+class DialogFrame;
 class RunState;
 struct UiServices;
 
@@ -20,8 +21,13 @@ class frmLogin : public QDialog {
     Q_OBJECT
 
   public:
+    // Who draws the fixed dialog border: the platform (Windows, X11 window managers), or the
+    // window itself (DialogFrame) where the platform's own would not look as designed. Platform
+    // means Drawn on Qt's Wayland platform.
+    enum class FrameStyle { Platform, Drawn };
+
     frmLogin(RunState& state, UiServices& services, std::function<void()> showMain,
-             QWidget* parent = nullptr);
+             QWidget* parent = nullptr, FrameStyle frame = FrameStyle::Platform);
 
     std::int16_t TryTimes = 0;    // wrong passwords since the window was loaded
     bool LoginSucceeded = false;  // true once a login succeeded
@@ -48,6 +54,7 @@ class frmLogin : public QDialog {
     std::function<void()> m_showMain;
     bool m_unloaded = false;
     bool m_centred = false;
+    DialogFrame* m_frame = nullptr;  // only when the window draws its own border
 
     QGroupBox* Frame1 = nullptr;
     QLineEdit* txtPassword = nullptr;

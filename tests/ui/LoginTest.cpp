@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "DialogFrame.h"
 #include "FormMain.h"
 #include "ModFun.h"
 #include "Password.h"
@@ -112,6 +114,38 @@ TEST_F(LoginTest, LayoutCaptionsAndColours) {
     EXPECT_EQ(password->nextInFocusChain(), ok);
     EXPECT_EQ(ok->nextInFocusChain(), cancel);
     EXPECT_EQ(login->focusWidget(), password);
+}
+
+// Where the platform's title bar would not look as designed (Qt on Wayland), the window draws
+// its own: the whole caption, a close box that ends the program, the client area as designed.
+TEST(LoginDrawnFrame, CaptionCloseBoxAndClientAreaAsDesigned) {
+    UiHarness ui;
+    ui.state.FirstUse = true;  // the longer caption
+    frmLogin login(
+        ui.state, ui.services, [] {}, nullptr, frmLogin::FrameStyle::Drawn);
+    login.show();
+    EXPECT_TRUE(login.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_FALSE(login.windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    auto* frame = login.findChild<DialogFrame*>(QStringLiteral("DialogFrame"));
+    ASSERT_NE(frame, nullptr);
+    const QWidget* client = frame->Client();
+    EXPECT_EQ(client->size(), QSize(232, 133));
+    EXPECT_EQ(login.size(), QSize(232 + 2 * DialogFrame::kBorder,
+                                  133 + DialogFrame::kCaptionHeight + 2 * DialogFrame::kBorder));
+    EXPECT_EQ(client->palette().color(QPalette::Window), QColor(0, 0, 192));
+    EXPECT_EQ(login.findChild<QPushButton*>(QStringLiteral("cmdOK"))->geometry(),
+              QRect(36, 95, 64, 26));
+    // The longer caption fits whole beside the icon and the close box.
+    const QString caption = login.windowTitle();
+    EXPECT_EQ(caption, QStringLiteral("您是第一次使用，请设置密码并牢记"));
+    const int room = frame->CloseBox().left() - (DialogFrame::kBorder + 3 + 16 + 3) - 3;
+    EXPECT_LE(QFontMetrics(frame->CaptionFont()).horizontalAdvance(caption), room);
+    EXPECT_GE(frame->CaptionFont().pointSize(), 6);
+
+    QTest::mouseClick(frame, Qt::LeftButton, Qt::NoModifier, frame->CloseBox().center());
+    EXPECT_EQ(ui.end.count, 1);
+    EXPECT_FALSE(login.LoginSucceeded);
 }
 
 TEST_F(LoginTest, CaptionFollowsTheMode) {

@@ -142,6 +142,7 @@ QStringList RawUriListData::formats() const {
 }
 
 QVariant RawUriListData::retrieveData(const QString& mimeType, QMetaType) const {
+    ++m_reads;
     return hasFormat(mimeType) ? QVariant(m_list) : QVariant();
 }
 
@@ -186,7 +187,9 @@ bool DragAndDrop(QWidget* widget, const QByteArray& uriList, Qt::DropActions act
     QApplication::sendEvent(widget, &enter);
     QDragMoveEvent move(centre, actions, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(widget, &move);
-    const bool accepted = enter.isAccepted() && move.isAccepted();
+    // Decided from the offered formats alone: a source asked for its data before it learns the
+    // answer can give up the drag (nautilus does).
+    const bool accepted = enter.isAccepted() && move.isAccepted() && data.Reads() == 0;
     QDropEvent drop(centre, actions, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(widget, &drop);
     return accepted && enter.dropAction() == Qt::CopyAction;

@@ -88,12 +88,15 @@ class RawUriListData final : public QMimeData {
     explicit RawUriListData(QByteArray list) : m_list(std::move(list)) {}
     [[nodiscard]] bool hasFormat(const QString& mimeType) const override;
     [[nodiscard]] QStringList formats() const override;
+    // How often the list was read.
+    [[nodiscard]] int Reads() const { return m_reads; }
 
   protected:
     [[nodiscard]] QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
 
   private:
     QByteArray m_list;
+    mutable int m_reads = 0;
 };
 
 // The file URL of path as a file manager writes it: on POSIX every byte of the name that is not
@@ -104,7 +107,7 @@ class RawUriListData final : public QMimeData {
 [[nodiscard]] QList<QUrl> FileUrls(const std::vector<std::filesystem::path>& paths);
 
 // Drags a text/uri-list (these very bytes) over widget and drops it there the way the platform
-// does; returns whether the target accepted the drag.
+// does; returns whether the target accepted the drag without reading the list before the drop.
 bool DragAndDrop(QWidget* widget, const QByteArray& uriList,
                  Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction);
 bool DragAndDrop(QWidget* widget, const QList<QUrl>& urls,
