@@ -31,4 +31,8 @@ void LoadStoredDigest(RunState& state) {
     state.FirstUse = state.StoredDigest.empty();
 }
 
+void SaveNewDigest(RunState& state, const std::u16string& digest) {
+    state.SettingsReg().SaveString(kDigestRoot, kDigestPath, kDigestValue, digest);
+}
+
 }  // namespace kestrove

@@ -39,4 +39,8 @@ class RunState {
 // FirstUse. A store that cannot be read counts as no password set.
 void LoadStoredDigest(RunState& state);
 
+// On first use, the digest of the new password goes where LoadStoredDigest reads it. The store
+// reports nothing: a write that fails leaves no password set, and the next start asks again.
+void SaveNewDigest(RunState& state, const std::u16string& digest);
+
 }  // namespace kestrove

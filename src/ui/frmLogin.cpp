@@ -124,7 +124,7 @@ void frmLogin::cmdOK_Click() {
     }
     const PasswordDigest digest = DigestOfPassword(typed.toStdU16String());
     if (m_state.FirstUse) {
-        m_state.SettingsReg().SaveString(kDigestRoot, kDigestPath, kDigestValue, digest.text);
+        SaveNewDigest(m_state, digest.text);
         Succeed(digest.sum);
         return;
     }

@@ -65,6 +65,18 @@ TEST_F(StartUp, TheSettingsObjectIsMadeOnceOnFirstNeed) {
     EXPECT_EQ(m_made, 1);
 }
 
+// What the first use saves is what the next start reads, in the very place the design names.
+TEST_F(StartUp, TheDigestSavedOnFirstUseIsTheOneReadAtTheNextStart) {
+    RunState first = StartWith();
+    ASSERT_TRUE(first.FirstUse);
+    SaveNewDigest(first, DigestOfPassword(u"secret").text);
+    EXPECT_EQ(Earlier().GetString(kDigestRoot, kDigestPath, kDigestValue),
+              DigestOfPassword(u"secret").text);
+    const RunState next = StartWith();
+    EXPECT_FALSE(next.FirstUse);
+    EXPECT_EQ(next.StoredDigest, DigestOfPassword(u"secret").text);
+}
+
 TEST_F(StartUp, AStoredDigestIsReadAsItsText) {
     Earlier().SaveString(kDigestRoot, kDigestPath, kDigestValue,
                          DigestOfPassword(u"password").text);
