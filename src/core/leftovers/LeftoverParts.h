@@ -10,6 +10,7 @@
 #include "Leftovers.h"
 #include "PlatformFile.h"
 #include "TemporaryName.h"
+#include "UndoRecord.h"
 
 namespace kestrove::detail {
 
@@ -30,6 +31,14 @@ struct Found {
 // Exactly size bytes at offset; a file shorter than that is a failure.
 [[nodiscard]] platform::IoStatus ReadWhole(platform::NativeFile& file, std::uint64_t offset,
                                            std::uint8_t* data, std::size_t size);
+
+// The record at the end of an undo file of size bytes; none when it holds none of ours.
+[[nodiscard]] std::optional<UndoRecord> ReadRecord(platform::NativeFile& copy, std::uint64_t size,
+                                                   platform::IoStatus& failure);
+
+// An undo file of one file found among the leftovers (UndoRecord.h), held.
+[[nodiscard]] LeftoverResult SettleUndoFile(platform::TemporaryFile& held,
+                                            const TemporaryName& name);
 
 // An undo journal found among the leftovers (UndoJournal.h), held.
 [[nodiscard]] LeftoverResult SettleJournal(platform::TemporaryFile& held,

@@ -1,14 +1,13 @@
 #include "BatchedTransform.h"
 
 #include <algorithm>
-#include <atomic>
-#include <unordered_map>
 #include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "BatchParts.h"
 #include "BatchSettings.h"
 #include "FileTransformDetail.h"
 #include "JournalRound.h"
@@ -18,36 +17,9 @@ namespace kestrove {
 
 namespace {
 
+using detail::Fates;
+using detail::RunTogether;
 using platform::IoStatus;
-
-// Runs work(i) for every i below count on up to `threads` threads at once. Flushes in flight
-// together let the file system write them out and commit them together, where one after another
-// each waits for a commit of its own.
-void RunTogether(std::size_t count, unsigned threads,
-                 const std::function<void(std::size_t)>& work) {
-    if (count == 0) {
-        return;
-    }
-    std::atomic<std::size_t> next{0};
-    auto drain = [&] {
-        for (std::size_t i = next++; i < count; i = next++) {
-            work(i);
-        }
-    };
-    std::vector<std::thread> helpers;
-    const std::size_t wanted = std::min<std::size_t>(count, std::max(threads, 1u)) - 1;
-    for (std::size_t t = 0; t < wanted; ++t) {
-        try {
-            helpers.emplace_back(drain);
-        } catch (const std::system_error&) {
-            break;  // fewer helpers: the same work, less at once
-        }
-    }
-    drain();
-    for (std::thread& helper : helpers) {
-        helper.join();
-    }
-}
 
 // One file of a batch: staged, or with its fate already known, or a real file met before.
 struct Entry {
@@ -58,43 +30,6 @@ struct Entry {
     std::filesystem::path path;  // as given, for messages
     std::optional<FileId> met;   // the real file, when this is its first meeting
     std::optional<FileId> again;  // the real file, when it was met before
-};
-
-struct FileIdHash {
-    std::size_t operator()(const FileId& id) const noexcept {
-        return std::hash<std::uint64_t>{}(id.index * 0x9E3779B97F4A7C15ULL ^ id.device);
-    }
-};
-
-// What each real file of a run was told, for the paths that meet it again; kept small, since a
-// run may meet millions of files: a number per file, the outcome itself only for failures.
-class Fates {
-  public:
-    // Whether this is the first meeting; the file is then pending until told.
-    bool Meet(const FileId& file) { return m_told.try_emplace(file, kPending).second; }
-    void Tell(const FileId& file, const FileOutcome& outcome) {
-        std::uint32_t& told = m_told[file];
-        if (outcome.ok()) {
-            told = kDone;
-        } else {
-            told = kFailures + static_cast<std::uint32_t>(m_failures.size());
-            m_failures.push_back(outcome);
-        }
-    }
-    [[nodiscard]] FileOutcome Of(const FileId& file) const {
-        const auto told = m_told.find(file);
-        if (told == m_told.end() || told->second < kFailures) {
-            return FileOutcome{};
-        }
-        return m_failures[told->second - kFailures];
-    }
-
-  private:
-    static constexpr std::uint32_t kPending = 0;
-    static constexpr std::uint32_t kDone = 1;
-    static constexpr std::uint32_t kFailures = 2;
-    std::unordered_map<FileId, std::uint32_t, FileIdHash> m_told;
-    std::vector<FileOutcome> m_failures;
 };
 
 // A file of a batch whose new content is in place (or that had nothing to do), not yet told.
@@ -461,38 +396,6 @@ bool BatchedTransform::Finish() {
 
 void BatchedTransform::SettleLeftoversOf(const std::filesystem::path& temporary) {
     m_state->leftovers.SettleFolderOf(temporary);
-}
-
-OneByOneTransform::OneByOneTransform(Direction direction, std::int32_t cipherKey,
-                                     std::stop_token stop)
-    : m_direction(direction), m_key(cipherKey), m_stop(std::move(stop)) {}
-
-bool OneByOneTransform::Add(const std::filesystem::path& path, FileFinished finished) {
-    if (m_ended) {
-        return false;
-    }
-    detail::TransformSettings settings;
-    settings.folderSyncs = &m_folderSyncs;
-    settings.leftovers = &m_leftovers;
-    const FileOutcome outcome =
-        detail::TransformFileWith(path, m_direction, m_key, m_stop, settings);
-    m_ended =
-        outcome.kind == FileOutcome::Kind::Stopped || !finished(outcome) || m_stop.stop_requested();
-    return !m_ended;
-}
-
-bool OneByOneTransform::Pass(FileFinished finished) {
-    m_ended = m_ended || !finished(FileOutcome{}) || m_stop.stop_requested();
-    return !m_ended;
-}
-
-bool OneByOneTransform::Finish() {
-    m_folderSyncs.Flush();
-    return !m_ended;
-}
-
-void OneByOneTransform::SettleLeftoversOf(const std::filesystem::path& temporary) {
-    m_leftovers.SettleFolderOf(temporary);
 }
 
 }  // namespace kestrove

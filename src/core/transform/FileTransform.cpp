@@ -10,103 +10,19 @@
 #include "FileTransformDetail.h"
 #include "PlatformFile.h"
 #include "TextCodec.h"
-#include "UndoRecord.h"
+#include "Transformer.h"
 
-// Two ways to put new content under a path, both streaming one block at a time:
-//
-// Replace by rename (the usual case). The transformed content goes into a temporary file beside
-// the real file, which is synced, given everything of the file but its content, and renamed over
-// it; the folder is synced before the file counts as done. At every instant the path holds the
-// whole old or the whole new content; a crash leaves at most the temporary file, which the folder
-// walker never selects and the next run removes.
-//
-// Rewrite in place (a file with several hard links, or with an owner or attributes that a new
-// file cannot be given). A rename would split the links or lose them, so the file itself is
-// rewritten. First its old content, followed by a record of how the file is rewritten, is copied
-// to a temporary file beside it, synced, and given the undo name that carries the file's index;
-// then each block is transformed over the file, the file is synced, and the undo file is renamed
-// to its committed name before it is removed. A failure or a stop copies the old content back
-// from the undo file. A crash part-way leaves the undo file, by whose name and record the next
-// run over the folder tells an interrupted rewrite from a complete one (Leftovers.h).
+// A file's new content goes under its path one of two ways, both streaming one block at a time:
+// replaced by a rename (here, the usual case), or rewritten in place (RewriteInPlace.cpp). For a
+// rename the transformed content goes into a temporary file beside the real file, which is synced,
+// given everything of the file but its content, and renamed over it; the folder is synced before
+// the file counts as done. At every instant the path holds the whole old or the whole new content;
+// a crash leaves at most the temporary file, which the folder walker never selects and the next run
+// removes.
 
 namespace kestrove {
 
 namespace detail {
-
-namespace {
-
-using platform::IoError;
-using platform::IoStatus;
-using platform::NativeFile;
-using platform::TargetFile;
-
-constexpr std::uint64_t kToEnd = std::numeric_limits<std::uint64_t>::max();
-
-FileOutcome DoneOutcome() {
-    return FileOutcome{FileOutcome::Kind::Done, std::nullopt};
-}
-
-FileOutcome StoppedOutcome() {
-    return FileOutcome{FileOutcome::Kind::Stopped, std::nullopt};
-}
-
-FileOutcome FailedOutcome(const std::filesystem::path& path, const IoError& why,
-                          bool contentReplaced = false) {
-    return FileOutcome{FileOutcome::Kind::Failed, FileFailure::At(path, why), contentReplaced};
-}
-
-enum class StreamEnd { Finished, Failed, Stopped };
-
-struct StreamResult {
-    StreamEnd end = StreamEnd::Finished;
-    IoError error;
-    std::uint64_t done = 0;     // bytes copied completely
-    std::uint64_t touched = 0;  // end of what the destination may have received
-};
-
-class Transformer {
-  public:
-    Transformer(const std::filesystem::path& path, Direction direction, std::uint32_t key,
-                std::stop_token stop, const TransformSettings& settings)
-        : m_path(path),
-          m_direction(direction),
-          m_table(key),
-          m_stop(std::move(stop)),
-          m_settings(settings),
-          m_leftovers(settings.leftovers != nullptr ? *settings.leftovers : m_ownLeftovers) {}
-
-    // The whole transform of one file, its flush included.
-    FileOutcome Run();
-    // Opens the file and writes its new content into staged. Alone leaves target open for
-    // writing; files of more than aloneFrom bytes are Alone too.
-    StageEnd Stage(TargetFile& target, StagedFile& staged, SmallFile* small, FileOutcome& outcome,
-                   std::uint64_t aloneFrom);
-
-  private:
-    IoStatus OpenSettled(TargetFile& target);
-    IoStatus ReadSmall(TargetFile& target, SmallFile& small);
-    FileOutcome RewriteInPlace(TargetFile& target);
-    IoStatus SaveOldContent(TargetFile& target, StagedFile& undo, StreamResult& saved);
-    FileOutcome DropUndo(StagedFile& undo, const TargetFile& target);
-    FileOutcome PutBack(TargetFile& target, StagedFile& undo, std::uint64_t touched,
-                        const IoStatus& failure);
-    StreamResult Stream(NativeFile& from, NativeFile& to, WriteStage stage, std::uint64_t limit);
-    IoStatus Write(WriteStage stage, NativeFile& to, std::uint64_t offset, const std::uint8_t* data,
-                   std::size_t size);
-    FileOutcome Failed(const IoError& error) const { return FailedOutcome(m_path, error); }
-    FileOutcome Outcome(const StreamResult& result) const {
-        return result.end == StreamEnd::Stopped ? StoppedOutcome() : Failed(result.error);
-    }
-
-    const std::filesystem::path& m_path;
-    Direction m_direction;
-    KeystreamTable m_table;
-    std::stop_token m_stop;
-    const TransformSettings& m_settings;
-    LeftoverGuard m_ownLeftovers;
-    LeftoverGuard& m_leftovers;
-    std::vector<std::uint8_t> m_buffer;
-};
 
 FileOutcome Transformer::Run() {
     TargetFile target;
@@ -235,94 +151,6 @@ IoStatus Transformer::ReadSmall(TargetFile& target, SmallFile& small) {
     return std::nullopt;
 }
 
-FileOutcome Transformer::RewriteInPlace(TargetFile& target) {
-    StagedFile undo;  // removed on the way out unless kept
-    StreamResult saved;
-    if (IoStatus failure = SaveOldContent(target, undo, saved)) {
-        return Failed(*failure);
-    }
-    if (saved.end != StreamEnd::Finished) {
-        return Outcome(saved);
-    }
-    // From here until the copy is committed, it is the one complete copy of the old content.
-    const StreamResult rewritten =
-        Stream(undo.temp.file, target.file, WriteStage::InPlace, saved.done);
-    IoStatus failure;
-    if (rewritten.end == StreamEnd::Finished) {
-        failure = target.file.Sync();
-        if (!failure) {
-            failure = platform::MarkCommitted(undo.temp);
-        }
-        if (!failure) {
-            return DropUndo(undo, target);
-        }
-    } else if (rewritten.end == StreamEnd::Failed) {
-        failure = rewritten.error;
-    }
-    const std::uint64_t touched =
-        rewritten.end == StreamEnd::Finished ? saved.done : rewritten.touched;
-    return PutBack(target, undo, touched, failure);
-}
-
-// The old content and the record after it into a new undo file beside the file, synced, then
-// marked as the undo file of this file. A failure returned, or a stop in saved, leaves the file
-// untouched.
-IoStatus Transformer::SaveOldContent(TargetFile& target, StagedFile& undo, StreamResult& saved) {
-    if (IoStatus failure = platform::CreateTemporaryBeside(target.realPath, undo.temp)) {
-        return failure;
-    }
-    saved = Stream(target.file, undo.temp.file, WriteStage::Backup, kToEnd);
-    if (saved.end == StreamEnd::Failed) {
-        return saved.error;
-    }
-    if (saved.end == StreamEnd::Stopped) {
-        return std::nullopt;
-    }
-    // What was saved is what is rewritten, whatever the file's length was when it was opened.
-    const UndoRecordBytes record = EncodeUndoRecord(
-        {m_direction, m_table.key(), saved.done, target.fileIndex, platform::CurrentProcess()});
-    if (IoStatus failure =
-            Write(WriteStage::Backup, undo.temp.file, saved.done, record.data(), record.size())) {
-        return failure;
-    }
-    if (IoStatus failure = undo.temp.file.Sync()) {
-        return failure;
-    }
-    // Only a complete, synced copy carries the name that tells the next run to put it back.
-    return platform::MarkAsUndo(undo.temp, target.fileIndex);
-}
-
-// The rewrite is complete and durable and its copy committed: the copy goes. One that cannot be
-// removed is said, since a copy of the old content stays beside the file; it is no longer one to
-// put back, and the next run removes it.
-FileOutcome Transformer::DropUndo(StagedFile& undo, const TargetFile& target) {
-    const std::filesystem::path copy = undo.temp.path;
-    if (IoStatus failure = platform::RemoveTemporary(undo.temp)) {
-        return FailedOutcome(m_path, failure->With(CopyNote::CopyStillAt, copy), true);
-    }
-    // Whichever of its names a crash brings back, the copy is one to remove.
-    (void)platform::SyncFolderOf(target.realPath);
-    return DoneOutcome();
-}
-
-// Copies the old content back over the part of the file that may have changed. failure is why the
-// rewrite ended; none means it was stopped.
-FileOutcome Transformer::PutBack(TargetFile& target, StagedFile& undo, std::uint64_t touched,
-                                 const IoStatus& failure) {
-    const StreamResult restored = Stream(undo.temp.file, target.file, WriteStage::Restore, touched);
-    IoStatus restoreFailure =
-        restored.end == StreamEnd::Failed ? IoStatus(restored.error) : target.file.Sync();
-    if (restoreFailure) {
-        // The undo file is now the only full copy of the old content: it stays, for the next run
-        // over its folder to put back, and the text says where it is.
-        const IoError reason = (failure ? *failure : *restoreFailure)
-                                   .With(CopyNote::OldContentKeptIn, undo.temp.path);
-        undo.temp.path.clear();
-        return Failed(reason);
-    }
-    return failure ? Failed(*failure) : StoppedOutcome();
-}
-
 StreamResult Transformer::Stream(NativeFile& from, NativeFile& to, WriteStage stage,
                                  std::uint64_t limit) {
     const bool transform = stage == WriteStage::NewContent || stage == WriteStage::InPlace;
@@ -368,8 +196,6 @@ IoStatus Transformer::Write(WriteStage stage, NativeFile& to, std::uint64_t offs
     }
     return to.WriteAt(offset, data, size);
 }
-
-}  // namespace
 
 StagedFile::StagedFile(StagedFile&& other) noexcept
     : temp{std::move(other.temp.file), std::exchange(other.temp.path, {})},
