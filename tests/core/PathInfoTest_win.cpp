@@ -48,10 +48,10 @@ TEST(ClassifyPathWindows, FilesWhateverTheirAttributesFoldersDevicesAndNothing) 
 
     const PathInfo missing = ClassifyPath(folder / "nothing.txt");
     EXPECT_EQ(missing.kind, PathKind::Missing);
-    EXPECT_EQ(missing.description, SystemErrorText(kFileNotFound));
+    EXPECT_EQ(missing.why.description, SystemErrorText(kFileNotFound));
     const PathInfo missingFolder = ClassifyPath(folder / "nowhere" / "a.txt");
     EXPECT_EQ(missingFolder.kind, PathKind::Missing);
-    EXPECT_EQ(missingFolder.description, SystemErrorText(kPathNotFound));
+    EXPECT_EQ(missingFolder.why.description, SystemErrorText(kPathNotFound));
 }
 
 TEST(ClassifyPathWindows, PathsLongerThanTheOldLimit) {
@@ -105,15 +105,15 @@ TEST(RealPathWindows, OpenTargetAndRealPathOfAgreeHoweverTheFileIsNamed) {
     for (const fs::path& path : {fs::path(slashed), folder / "data.bin", deep / "far.bin"}) {
         platform::TargetFile target;
         ASSERT_FALSE(platform::OpenTarget(path, target).has_value()) << path;
-        fs::path real;
-        ASSERT_FALSE(platform::RealPathOf(path, real).has_value()) << path;
+        const auto [resolveFailure, real] = platform::RealPathOf(path);
+        ASSERT_FALSE(resolveFailure.has_value()) << path;
         EXPECT_EQ(real, target.realPath);
         const std::optional<FileId> id = IdentifyFile(path);
         ASSERT_TRUE(id.has_value());
         EXPECT_EQ(target.device, id->device);
         EXPECT_EQ(target.fileIndex, id->index);
-        FileId same;
-        ASSERT_FALSE(platform::IdentityOf(real, same).has_value());
+        const auto [identityFailure, same] = platform::IdentityOf(real);
+        ASSERT_FALSE(identityFailure.has_value());
         EXPECT_EQ(same, *id);
     }
     platform::TargetFile first;

@@ -26,8 +26,8 @@ using platform::IoStatus;
 // Reads the whole journal; empty bytes for a file far larger than any journal a run writes,
 // which cannot be one of ours.
 IoStatus ReadJournalFile(platform::NativeFile& file, std::vector<std::uint8_t>& bytes) {
-    platform::FileFacts facts;
-    if (IoStatus failure = platform::DescribeFile(file, facts)) {
+    const auto [failure, facts] = platform::DescribeFile(file);
+    if (failure) {
         return failure;
     }
     if (facts.size > 2 * kMostJournalBytes) {
@@ -89,10 +89,10 @@ class HeldJournal {
 };
 
 LeftoverResult HeldJournal::Settle() {
-    platform::FileFacts facts;
-    if (IoStatus failure = platform::DescribeFile(m_held.file, facts)) {
+    const auto [failure, facts] = platform::DescribeFile(m_held.file);
+    if (failure) {
         LeftoverResult result = Result(LeftoverFate::Failed);
-        result.blocksFolder = std::move(failure);
+        result.blocksFolder = failure;
         return result;
     }
     for (const JournalEntry& entry : m_journal.entries) {
@@ -168,8 +168,7 @@ IoStatus HeldJournal::OpenEntryFile(const JournalEntry& entry, std::uint64_t dev
                                     platform::TargetFile& target, bool& gone) {
     const std::filesystem::path folder = m_held.path.parent_path();
     std::filesystem::path file = folder / std::filesystem::path(entry.name);
-    FileId id;
-    const IoStatus named = platform::IdentityOf(file, id);
+    const auto [named, id] = platform::IdentityOf(file);
     if (named && !platform::IsNotFound(*named)) {
         return named;
     }

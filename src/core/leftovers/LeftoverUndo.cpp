@@ -153,9 +153,9 @@ class HeldCopy {
 };
 
 LeftoverResult HeldCopy::Settle() {
-    platform::FileFacts facts;
-    if (IoStatus failure = platform::DescribeFile(m_held.file, facts)) {
-        return Failed(*failure);
+    const auto [described, facts] = platform::DescribeFile(m_held.file);
+    if (described) {
+        return Failed(*described);
     }
     std::optional<UndoRecord> record;
     std::uint64_t length = facts.size;

@@ -60,14 +60,14 @@ Found FindFile(const std::filesystem::path& folder, FileId id) {
             continue;
         }
         std::filesystem::path candidate = folder / std::filesystem::path(NativeString(entry.name));
-        FileId found;
-        if (IoStatus failure = platform::IdentityOf(candidate, found)) {
-            if (platform::IsNotFound(*failure)) {
+        const platform::IoResult<FileId> found = platform::IdentityOf(candidate);
+        if (found.failure) {
+            if (platform::IsNotFound(*found.failure)) {
                 continue;  // gone since it was listed
             }
-            return {std::nullopt, failure};
+            return {std::nullopt, found.failure};
         }
-        if (found == id) {
+        if (found.value == id) {
             return {std::move(candidate), std::nullopt};
         }
     }
@@ -79,8 +79,8 @@ Found FindFile(const std::filesystem::path& folder, FileId id) {
 
 IoStatus ReadWhole(NativeFile& file, std::uint64_t offset, std::uint8_t* data, std::size_t size) {
     while (size > 0) {
-        std::size_t got = 0;
-        if (IoStatus failure = file.ReadAt(offset, data, size, got)) {
+        const auto [failure, got] = file.ReadAt(offset, data, size);
+        if (failure) {
             return failure;
         }
         if (got == 0) {
@@ -112,12 +112,13 @@ using platform::NativeFile;
 // Whether the process that made a leftover on a file system without locks still runs.
 bool MakerRuns(const TemporaryName& name, platform::TemporaryFile& held) {
     std::optional<ProcessStamp> maker = name.owner;
-    platform::FileFacts facts;
-    if (!maker && (name.kind == TemporaryKind::Undo || name.kind == TemporaryKind::Committed) &&
-        !platform::DescribeFile(held.file, facts)) {
+    if (!maker && (name.kind == TemporaryKind::Undo || name.kind == TemporaryKind::Committed)) {
+        const platform::IoResult<platform::FileFacts> facts = platform::DescribeFile(held.file);
         IoStatus failure;
-        if (const auto record = ReadRecord(held.file, facts.size, failure)) {
-            maker = record->owner;
+        if (!facts.failure) {
+            if (const auto record = ReadRecord(held.file, facts.value.size, failure)) {
+                maker = record->owner;
+            }
         }
     }
     // Nobody named: it cannot be told from a live one, so it is treated as one.
@@ -150,9 +151,9 @@ LeftoverResult CleanLeftover(const std::filesystem::path& temporary) {
         }
         return result;
     };
-    platform::TemporaryFile held;
-    IoError failure;
-    switch (platform::HoldLeftover(temporary, held, failure)) {
+    platform::Held hold = platform::HoldLeftover(temporary);
+    platform::TemporaryFile& held = hold.file;
+    switch (hold.result) {
         case platform::HoldResult::Held:
             break;
         case platform::HoldResult::NoLocks:
@@ -166,7 +167,7 @@ LeftoverResult CleanLeftover(const std::filesystem::path& temporary) {
         case platform::HoldResult::NotOurs:
             return Result(LeftoverFate::NotOurs);
         case platform::HoldResult::Failed:
-            return blocking(LeftoverFate::Failed, failure);
+            return blocking(LeftoverFate::Failed, hold.failure);
     }
     if (isJournal) {
         LeftoverResult result = detail::SettleJournal(held, name);
@@ -241,24 +242,24 @@ IoStatus LeftoverGuard::Blocks(const std::filesystem::path& realPath,
 }
 
 void LeftoverGuard::SettleFolderOf(const std::filesystem::path& temporary) {
-    std::filesystem::path real;
-    if (!platform::RealPathOf(temporary, real)) {
-        Settle(real);
+    const platform::IoResult<std::filesystem::path> real = platform::RealPathOf(temporary);
+    if (!real.failure) {
+        Settle(real.value);
     }
 }
 
 IoStatus CleanLeftoversBeside(const std::filesystem::path& file) {
-    std::filesystem::path real;
-    if (IoStatus failure = platform::RealPathOf(file, real)) {
-        return failure;
+    const platform::IoResult<std::filesystem::path> real = platform::RealPathOf(file);
+    if (real.failure) {
+        return real.failure;
     }
-    FileId id;
-    if (IoStatus failure = platform::IdentityOf(real, id)) {
-        return failure;
+    const platform::IoResult<FileId> id = platform::IdentityOf(real.value);
+    if (id.failure) {
+        return id.failure;
     }
     LeftoverGuard guard;
-    guard.Settle(real);
-    return guard.Blocks(real, id.index);
+    guard.Settle(real.value);
+    return guard.Blocks(real.value, id.value.index);
 }
 
 }  // namespace kestrove

@@ -23,6 +23,13 @@ using IoError = Failure;
 // Empty on success.
 using IoStatus = std::optional<IoError>;
 
+// A value, or the failure that kept it from being had.
+template <typename T>
+struct IoResult {
+    IoStatus failure;
+    T value{};
+};
+
 [[nodiscard]] IoError ErrorFromCode(int platformCode);
 
 // Whether error says that the path names nothing (any more).
@@ -43,9 +50,9 @@ class NativeFile {
     [[nodiscard]] std::intptr_t handle() const { return m_handle; }
     void Close();
 
-    // Reads up to size bytes at offset; got is 0 only at the end of the file.
-    [[nodiscard]] IoStatus ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size,
-                                  std::size_t& got);
+    // Reads up to size bytes at offset: how many, 0 only at the end of the file.
+    [[nodiscard]] IoResult<std::size_t> ReadAt(std::uint64_t offset, std::uint8_t* data,
+                                               std::size_t size);
     // Writes all size bytes at offset.
     [[nodiscard]] IoStatus WriteAt(std::uint64_t offset, const std::uint8_t* data,
                                    std::size_t size);
@@ -63,7 +70,7 @@ struct FileFacts {
     std::uint64_t linkCount = 1;
 };
 
-[[nodiscard]] IoStatus DescribeFile(const NativeFile& file, FileFacts& facts);
+[[nodiscard]] IoResult<FileFacts> DescribeFile(const NativeFile& file);
 
 // A regular file to be transformed, found by following every link.
 struct TargetFile {
@@ -132,9 +139,9 @@ enum class ProcessLife { Running, Ended, Unknown };
 [[nodiscard]] IoStatus MakeDurable(const std::vector<const NativeFile*>& files,
                                    const std::vector<std::filesystem::path>& folders);
 
-// Gives temp the owner of target, before any content is written. ownerKept is false when the
-// platform does not let this process give a file that owner; temp is then left as it was.
-[[nodiscard]] IoStatus AdoptOwner(const TargetFile& target, NativeFile& temp, bool& ownerKept);
+// Gives temp the owner of target, before any content is written: true when it did, false when the
+// platform does not let this process give a file that owner (temp is then left as it was).
+[[nodiscard]] IoResult<bool> AdoptOwner(const TargetFile& target, NativeFile& temp);
 
 // Gives temp everything of target but its content, once its content is complete: permission bits,
 // extended attributes with the access lists among them, and inode flags on Linux; attributes,
@@ -164,17 +171,21 @@ enum class HoldResult {
     Failed,   // could not be told (the system failed): failure says why
 };
 
+struct Held {
+    HoldResult result = HoldResult::NotOurs;
+    TemporaryFile file;  // for Held and NoLocks
+    IoError failure;     // for Failed
+};
+
 // Takes the hold on a file found under one of our temporary names, if nobody holds it, and checks
 // that the name still leads to the very file held.
-[[nodiscard]] HoldResult HoldLeftover(const std::filesystem::path& path, TemporaryFile& held,
-                                      IoError& failure);
+[[nodiscard]] Held HoldLeftover(const std::filesystem::path& path);
 
 // The identity of the file or folder behind path, links followed.
-[[nodiscard]] IoStatus IdentityOf(const std::filesystem::path& path, FileId& id);
+[[nodiscard]] IoResult<FileId> IdentityOf(const std::filesystem::path& path);
 
 // The real path of an existing file (every link followed), as OpenTarget gives it.
-[[nodiscard]] IoStatus RealPathOf(const std::filesystem::path& path,
-                                  std::filesystem::path& realPath);
+[[nodiscard]] IoResult<std::filesystem::path> RealPathOf(const std::filesystem::path& path);
 
 // How many files this process may have open at once.
 [[nodiscard]] std::size_t OpenFilesAllowed();

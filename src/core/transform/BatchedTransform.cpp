@@ -333,40 +333,35 @@ bool BatchedTransform::Add(const std::filesystem::path& path, FileFinished finis
     if (state.ended || state.stop.stop_requested()) {
         return state.End();
     }
-    Entry entry{detail::StagedFile(), detail::SmallFile(), {}, std::move(finished), path,
-                std::nullopt, std::nullopt};
+    Entry entry{std::nullopt, std::nullopt, {}, std::move(finished), path, std::nullopt,
+                std::nullopt};
     state.lastMet.reset();
-    const detail::StageEnd end = detail::StageFile(path, state.direction, state.key, state.stop,
-                                                   state.settings.transform,
-                                                   state.settings.limits.aloneFrom, *entry.staged,
-                                                   *entry.small, entry.outcome);
-    if (end != detail::StageEnd::Small) {
-        entry.small.reset();
-    }
-    switch (end) {
+    detail::Staging staging = detail::StageFile(path, state.direction, state.key, state.stop,
+                                                state.settings.transform,
+                                                state.settings.limits.aloneFrom);
+    switch (staging.end) {
         case detail::StageEnd::Staged:
+            entry.staged = std::move(staging.staged);
             entry.met = state.lastMet;
             return state.Queue(std::move(entry));
         case detail::StageEnd::Small:
+            entry.small = std::move(staging.small);
             entry.met = state.lastMet;
-            entry.staged.reset();
             return state.Queue(std::move(entry));
         case detail::StageEnd::Again:
-            entry.staged.reset();
             entry.again = state.lastMet;
             return state.Queue(std::move(entry));
         case detail::StageEnd::Finished:
-            if (entry.outcome.kind == FileOutcome::Kind::Stopped) {
+            if (staging.outcome.kind == FileOutcome::Kind::Stopped) {
                 return state.End();
             }
+            entry.outcome = std::move(staging.outcome);
             entry.met = state.lastMet;
-            entry.staged.reset();
             return state.Queue(std::move(entry));
         case detail::StageEnd::Alone:
             entry.met = state.lastMet;
             break;
     }
-    entry.staged.reset();
     // Its new content must not overtake the files before it.
     if (!state.Commit()) {
         return false;

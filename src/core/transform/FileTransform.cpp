@@ -103,9 +103,9 @@ StageEnd Transformer::Stage(TargetFile& target, StagedFile& staged, SmallFile* s
     if (IoStatus failure = platform::CreateTemporaryBeside(target.realPath, staged.temp)) {
         return finished(Failed(*failure));
     }
-    bool ownerKept = false;
-    if (IoStatus failure = platform::AdoptOwner(target, staged.temp.file, ownerKept)) {
-        return finished(Failed(*failure));
+    const auto [adoptFailure, ownerKept] = platform::AdoptOwner(target, staged.temp.file);
+    if (adoptFailure) {
+        return finished(Failed(*adoptFailure));
     }
     if (!ownerKept) {
         staged.Discard();
@@ -132,9 +132,9 @@ IoStatus Transformer::ReadSmall(TargetFile& target, SmallFile& small) {
     small.old.resize(static_cast<std::size_t>(target.size));
     std::size_t done = 0;
     while (done < small.old.size()) {
-        std::size_t got = 0;
-        if (IoStatus failure =
-                target.file.ReadAt(done, small.old.data() + done, small.old.size() - done, got)) {
+        const auto [failure, got] =
+            target.file.ReadAt(done, small.old.data() + done, small.old.size() - done);
+        if (failure) {
             return failure;
         }
         if (got == 0) {
@@ -163,10 +163,10 @@ StreamResult Transformer::Stream(NativeFile& from, NativeFile& to, WriteStage st
         }
         const auto want =
             static_cast<std::size_t>(std::min<std::uint64_t>(m_buffer.size(), limit - result.done));
-        std::size_t got = 0;
-        if (IoStatus failure = from.ReadAt(result.done, m_buffer.data(), want, got)) {
+        const auto [failure, got] = from.ReadAt(result.done, m_buffer.data(), want);
+        if (failure) {
             result.end = StreamEnd::Failed;
-            result.error = std::move(*failure);
+            result.error = *failure;
             return result;
         }
         if (got == 0) {
@@ -221,25 +221,29 @@ void StagedFile::Discard() {
     (void)platform::RemoveTemporary(temp);
 }
 
-StageEnd StageFile(const std::filesystem::path& path, Direction direction, std::int32_t cipherKey,
-                   std::stop_token stop, const TransformSettings& settings, std::uint64_t aloneFrom,
-                   StagedFile& staged, SmallFile& small, FileOutcome& outcome) {
+Staging StageFile(const std::filesystem::path& path, Direction direction, std::int32_t cipherKey,
+                  std::stop_token stop, const TransformSettings& settings,
+                  std::uint64_t aloneFrom) {
+    Staging staging;
     if (cipherKey < kMinCipherKey || cipherKey > kMaxCipherKey) {
-        outcome = FailedOutcome(path, Failure::Of(Problem::InvalidKey));
-        return StageEnd::Finished;
+        staging.outcome = FailedOutcome(path, Failure::Of(Problem::InvalidKey));
+        return staging;
     }
     try {
         Transformer transformer(path, direction, static_cast<std::uint32_t>(cipherKey),
                                 std::move(stop), settings);
         TargetFile target;
-        return transformer.Stage(target, staged, &small, outcome, aloneFrom);
+        staging.end = transformer.Stage(target, staging.staged, &staging.small, staging.outcome,
+                                        aloneFrom);
+        return staging;
     } catch (const std::bad_alloc&) {
-        outcome = FailedOutcome(path, Failure::Of(Problem::OutOfMemory));
+        staging.outcome = FailedOutcome(path, Failure::Of(Problem::OutOfMemory));
     } catch (const std::exception& error) {
-        outcome = FailedOutcome(path, IoError{Utf8ToUtf16(error.what())});
+        staging.outcome = FailedOutcome(path, IoError{Utf8ToUtf16(error.what())});
     }
-    staged.Discard();
-    return StageEnd::Finished;
+    staging.staged.Discard();
+    staging.end = StageEnd::Finished;
+    return staging;
 }
 
 FileOutcome PlaceStaged(StagedFile& staged, const std::stop_token& stop,

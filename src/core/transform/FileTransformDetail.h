@@ -88,12 +88,20 @@ enum class StageEnd {
     Small,     // small holds the file's old and new content, the file open for writing
 };
 
+// What staging a file came to: staged holds it for Staged, small for Small, outcome says what
+// became of it for Finished.
+struct Staging {
+    StageEnd end = StageEnd::Finished;
+    StagedFile staged;
+    SmallFile small;
+    FileOutcome outcome;
+};
+
 // Writes the new content of path into a held temporary file beside it, without flushing it; or,
-// for a small file, reads it into small.
-[[nodiscard]] StageEnd StageFile(const std::filesystem::path& path, Direction direction,
-                                 std::int32_t cipherKey, std::stop_token stop,
-                                 const TransformSettings& settings, std::uint64_t aloneFrom,
-                                 StagedFile& staged, SmallFile& small, FileOutcome& outcome);
+// for a small file, reads its old content and works out its new one.
+[[nodiscard]] Staging StageFile(const std::filesystem::path& path, Direction direction,
+                                std::int32_t cipherKey, std::stop_token stop,
+                                const TransformSettings& settings, std::uint64_t aloneFrom);
 
 // Puts a staged file, whose content the caller has flushed, in its file's place; Stopped when a
 // stop is requested first, Failed when the rename is refused. Its temporary file is gone after.

@@ -51,22 +51,22 @@ PathInfo ClassifyPath(const std::filesystem::path& path) {
 }
 
 std::optional<FileId> IdentifyFile(const std::filesystem::path& path) {
-    FileId id;
-    if (platform::IdentityOf(path, id)) {
+    const platform::IoResult<FileId> identity = platform::IdentityOf(path);
+    if (identity.failure) {
         return std::nullopt;
     }
-    return id;
+    return identity.value;
 }
 
 namespace platform {
 
-IoStatus IdentityOf(const std::filesystem::path& path, FileId& id) {
+IoResult<FileId> IdentityOf(const std::filesystem::path& path) {
     struct stat info {};
     if (posix::Stat(path.c_str(), &info) != 0) {
-        return ErrorFromCode(errno);
+        return {ErrorFromCode(errno)};
     }
-    id = FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-    return std::nullopt;
+    return {std::nullopt,
+            FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)}};
 }
 
 }  // namespace platform

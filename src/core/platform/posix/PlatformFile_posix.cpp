@@ -142,15 +142,13 @@ void NativeFile::Close() {
     }
 }
 
-IoStatus NativeFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size,
-                            std::size_t& got) {
-    got = 0;
+IoResult<std::size_t> NativeFile::ReadAt(std::uint64_t offset, std::uint8_t* data,
+                                         std::size_t size) {
     const ssize_t n = posix::Pread(Descriptor(m_handle), data, size, static_cast<off_t>(offset));
     if (n < 0) {
-        return LastError();
+        return {LastError()};
     }
-    got = static_cast<std::size_t>(n);
-    return std::nullopt;
+    return {std::nullopt, static_cast<std::size_t>(n)};
 }
 
 IoStatus NativeFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
@@ -174,36 +172,36 @@ IoStatus NativeFile::Sync() {
     return std::nullopt;
 }
 
-IoStatus DescribeFile(const NativeFile& file, FileFacts& facts) {
+IoResult<FileFacts> DescribeFile(const NativeFile& file) {
     struct stat info {};
     if (posix::Fstat(Descriptor(file.handle()), &info) != 0) {
-        return LastError();
+        return {LastError()};
     }
+    FileFacts facts;
     facts.id =
         FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
     facts.size = static_cast<std::uint64_t>(info.st_size);
     facts.linkCount = static_cast<std::uint64_t>(info.st_nlink);
-    return std::nullopt;
+    return {std::nullopt, facts};
 }
 
-IoStatus RealPathOf(const std::filesystem::path& path, std::filesystem::path& realPath) {
+IoResult<std::filesystem::path> RealPathOf(const std::filesystem::path& path) {
     struct stat named {};
     const std::filesystem::path folder = path.parent_path();
     if (path.has_filename() && !folder.empty() && posix::Lstat(path.c_str(), &named) == 0 &&
         !S_ISLNK(named.st_mode) && folder == t_lastFolder.given) {
-        realPath = t_lastFolder.real / path.filename();
-        return std::nullopt;
+        return {std::nullopt, t_lastFolder.real / path.filename()};
     }
     std::error_code error;
-    realPath = posix::Canonical(path, error);
+    std::filesystem::path realPath = posix::Canonical(path, error);
     if (error) {
-        return ErrorFromCode(error.value());
+        return {ErrorFromCode(error.value())};
     }
     if (path.has_filename() && !folder.empty() && !S_ISLNK(named.st_mode) &&
         named.st_ino != 0) {
         t_lastFolder = {folder, realPath.parent_path()};
     }
-    return std::nullopt;
+    return {std::nullopt, std::move(realPath)};
 }
 
 IoStatus ExamineTarget(const std::filesystem::path& path, TargetFile& target) {
@@ -215,9 +213,11 @@ IoStatus ExamineTarget(const std::filesystem::path& path, TargetFile& target) {
         // No link, in the folder of the file before: what lstat said is all there is to say.
         realPath = t_lastFolder.real / path.filename();
     } else {
-        if (IoStatus failure = RealPathOf(path, realPath)) {
-            return failure;
+        IoResult<std::filesystem::path> resolved = RealPathOf(path);
+        if (resolved.failure) {
+            return resolved.failure;
         }
+        realPath = std::move(resolved.value);
         if (posix::Stat(realPath.c_str(), &examined) != 0) {
             return LastError();
         }
@@ -232,10 +232,11 @@ IoStatus ExamineTarget(const std::filesystem::path& path, TargetFile& target) {
 }
 
 IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
-    std::filesystem::path realPath;
-    if (IoStatus failure = RealPathOf(path, realPath)) {
-        return failure;
+    IoResult<std::filesystem::path> resolved = RealPathOf(path);
+    if (resolved.failure) {
+        return resolved.failure;
     }
+    std::filesystem::path realPath = std::move(resolved.value);
     // The type decides before anything is opened: opening a FIFO for reading could block.
     struct stat examined {};
     if (posix::Stat(realPath.c_str(), &examined) != 0) {
@@ -272,20 +273,18 @@ IoStatus OpenTargetForWriting(TargetFile& target) {
     return std::nullopt;
 }
 
-IoStatus AdoptOwner(const TargetFile& target, NativeFile& temp, bool& ownerKept) {
-    ownerKept = false;
+IoResult<bool> AdoptOwner(const TargetFile& target, NativeFile& temp) {
     struct stat original {};
     if (posix::Fstat(Descriptor(target.file.handle()), &original) != 0) {
-        return LastError();
+        return {LastError()};
     }
     if (posix::Fchown(Descriptor(temp.handle()), original.st_uid, original.st_gid) == 0) {
-        ownerKept = true;
-        return std::nullopt;
+        return {std::nullopt, true};
     }
     if (errno == EPERM) {
-        return std::nullopt;
+        return {std::nullopt, false};
     }
-    return LastError();
+    return {LastError()};
 }
 
 IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& realPath,

@@ -221,43 +221,48 @@ IoStatus RemoveTemporary(TemporaryFile& temp) {
     return failure;
 }
 
-HoldResult HoldLeftover(const std::filesystem::path& path, TemporaryFile& held, IoError& failure) {
+Held HoldLeftover(const std::filesystem::path& path) {
+    Held held;
+    auto failed = [&held](int error) {
+        held.result = HoldResult::Failed;
+        held.failure = ErrorFromCode(error);
+        return std::move(held);
+    };
     // Never follows a link, never blocks on a FIFO that took one of our names.
     const int fd =
         posix::Open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         // Gone, a link, or a socket under our name: nothing of ours.
         if (errno == ENOENT || errno == ELOOP || errno == ENXIO || errno == ENOTDIR) {
-            return HoldResult::NotOurs;
+            return held;
         }
-        failure = ErrorFromCode(errno);
-        return HoldResult::Failed;
+        return failed(errno);
     }
     NativeFile file(fd);
-    HoldResult result = HoldResult::Held;
+    held.result = HoldResult::Held;
     if (posix::Flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) {
-            return HoldResult::InUse;
+            held.result = HoldResult::InUse;
+            return held;
         }
         if (!MeansNoLocks(errno)) {
-            failure = ErrorFromCode(errno);
-            return HoldResult::Failed;
+            return failed(errno);
         }
-        result = HoldResult::NoLocks;
+        held.result = HoldResult::NoLocks;
     }
     // It may have been removed, or the name given to another file, before the hold.
     switch (NameLeadsTo(path, fd)) {
         case NameCheck::Leads:
             break;
         case NameCheck::Elsewhere:
-            return HoldResult::NotOurs;
+            held.result = HoldResult::NotOurs;
+            return held;
         case NameCheck::Failed:
-            failure = ErrorFromCode(errno);
-            return HoldResult::Failed;
+            return failed(errno);
     }
-    held.file = std::move(file);
-    held.path = path;
-    return result;
+    held.file.file = std::move(file);
+    held.file.path = path;
+    return held;
 }
 
 ProcessStamp CurrentProcess() {

@@ -122,8 +122,8 @@ bool CopyStream(const TargetFile& target, const TemporaryFile& temp,
     }
     std::vector<std::uint8_t> block(std::size_t{64} << 10);
     for (std::uint64_t done = 0;;) {
-        std::size_t got = 0;
-        if (from.ReadAt(done, block.data(), block.size(), got)) {
+        const auto [failure, got] = from.ReadAt(done, block.data(), block.size());
+        if (failure) {
             return false;
         }
         if (got == 0) {

@@ -66,24 +66,22 @@ PathInfo ClassifyPath(const std::filesystem::path& path) {
 }
 
 std::optional<FileId> IdentifyFile(const std::filesystem::path& path) {
-    FileId id;
-    if (platform::IdentityOf(path, id)) {
+    const platform::IoResult<FileId> identity = platform::IdentityOf(path);
+    if (identity.failure) {
         return std::nullopt;
     }
-    return id;
+    return identity.value;
 }
 
 namespace platform {
 
-IoStatus IdentityOf(const std::filesystem::path& path, FileId& id) {
+IoResult<FileId> IdentityOf(const std::filesystem::path& path) {
     const NativeFile file = OpenToExamine(path);
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!file.isOpen() || !win::Describe(reinterpret_cast<HANDLE>(file.handle()), &info)) {
-        return ErrorFromCode(static_cast<int>(GetLastError()));
+    if (!file.isOpen() || !win::Describe(AsHandle(file), &info)) {
+        return {LastError()};
     }
-    id = FileId{info.dwVolumeSerialNumber,
-                platform::IndexOf(info)};
-    return std::nullopt;
+    return {std::nullopt, FileId{info.dwVolumeSerialNumber, IndexOf(info)}};
 }
 
 }  // namespace platform

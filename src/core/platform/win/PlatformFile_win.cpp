@@ -152,9 +152,8 @@ void NativeFile::Close() {
     m_handle = -1;
 }
 
-IoStatus NativeFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size,
-                            std::size_t& got) {
-    got = 0;
+IoResult<std::size_t> NativeFile::ReadAt(std::uint64_t offset, std::uint8_t* data,
+                                         std::size_t size) {
     OVERLAPPED position{};
     position.Offset = static_cast<DWORD>(offset);
     position.OffsetHigh = static_cast<DWORD>(offset >> 32);
@@ -162,10 +161,12 @@ IoStatus NativeFile::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_
     if (!win::Read(AsHandle(m_handle), data, static_cast<DWORD>(std::min(size, kMaxTransfer)),
                    &read, &position)) {
         // A read from a position at or past the end says so instead of delivering 0 bytes.
-        return GetLastError() == ERROR_HANDLE_EOF ? std::nullopt : IoStatus(LastError());
+        if (GetLastError() == ERROR_HANDLE_EOF) {
+            return {std::nullopt, 0};
+        }
+        return {LastError()};
     }
-    got = read;
-    return std::nullopt;
+    return {std::nullopt, read};
 }
 
 IoStatus NativeFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
@@ -195,23 +196,26 @@ IoStatus NativeFile::Sync() {
     return std::nullopt;
 }
 
-IoStatus DescribeFile(const NativeFile& file, FileFacts& facts) {
+IoResult<FileFacts> DescribeFile(const NativeFile& file) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (!win::Describe(AsHandle(file.handle()), &info)) {
-        return LastError();
+        return {LastError()};
     }
+    FileFacts facts;
     facts.id = FileId{info.dwVolumeSerialNumber, IndexOf(info)};
     facts.size = SizeOf(info);
     facts.linkCount = info.nNumberOfLinks;
-    return std::nullopt;
+    return {std::nullopt, facts};
 }
 
-IoStatus RealPathOf(const std::filesystem::path& path, std::filesystem::path& realPath) {
+IoResult<std::filesystem::path> RealPathOf(const std::filesystem::path& path) {
     const NativeFile file = OpenToExamine(path);
     if (!file.isOpen()) {
-        return LastError();
+        return {LastError()};
     }
-    return RealPathBehind(file, path, realPath);
+    IoResult<std::filesystem::path> real;
+    real.failure = RealPathBehind(file, path, real.value);
+    return real;
 }
 
 IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
@@ -282,8 +286,10 @@ IoStatus OpenTargetForWriting(TargetFile& target) {
     return std::nullopt;
 }
 
-IoStatus AdoptOwner(const TargetFile& target, NativeFile& temp, bool& ownerKept) {
-    return CopyOwner(target.file.handle(), temp.handle(), ownerKept);
+IoResult<bool> AdoptOwner(const TargetFile& target, NativeFile& temp) {
+    IoResult<bool> adopted;
+    adopted.failure = CopyOwner(target.file.handle(), temp.handle(), adopted.value);
+    return adopted;
 }
 
 IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& realPath,

@@ -169,7 +169,8 @@ IoStatus RemoveTemporary(TemporaryFile& temp) {
     return failure;
 }
 
-HoldResult HoldLeftover(const std::filesystem::path& path, TemporaryFile& held, IoError& failure) {
+Held HoldLeftover(const std::filesystem::path& path) {
+    Held held;
     // No sharing: this fails while any other handle to the file is open, ours included. A link
     // that took one of our names is opened itself, not followed, and a folder is opened too, so
     // that both are told by what they are rather than by an error.
@@ -179,27 +180,28 @@ HoldResult HoldLeftover(const std::filesystem::path& path, TemporaryFile& held, 
     if (!file.isOpen()) {
         const DWORD error = GetLastError();
         if (error == ERROR_SHARING_VIOLATION) {
-            return HoldResult::InUse;
+            held.result = HoldResult::InUse;
+        } else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            held.result = HoldResult::Failed;  // not gone meanwhile: something failed
+            held.failure = ErrorFromCode(static_cast<int>(error));
         }
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            return HoldResult::NotOurs;  // gone meanwhile
-        }
-        failure = ErrorFromCode(static_cast<int>(error));
-        return HoldResult::Failed;
+        return held;
     }
     switch (IsPlainSingleFile(AsHandle(file))) {
         case Plain::Yes:
             break;
         case Plain::No:
-            return HoldResult::NotOurs;
+            return held;
         case Plain::Failed:
-            failure = LastError();
-            return HoldResult::Failed;
+            held.result = HoldResult::Failed;
+            held.failure = LastError();
+            return held;
     }
     // Nobody can rename the file while it is held, so the name leads to it for as long.
-    held.file = std::move(file);
-    held.path = path;
-    return HoldResult::Held;
+    held.result = HoldResult::Held;
+    held.file.file = std::move(file);
+    held.file.path = path;
+    return held;
 }
 
 ProcessStamp CurrentProcess() {
