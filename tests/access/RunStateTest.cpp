@@ -9,7 +9,8 @@
 #include "EnvironmentOverride.h"
 #include "Password.h"
 #include "RunState.h"
-#include "ScratchDir.h"
+#include "FileChars.h"
+#include "ScratchFolder.h"
 #include "SqliteRegistryStore.h"
 
 namespace kestrove {
@@ -17,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ReadBytes;
-using testing::ScratchDir;
+using testing::ScratchFolder;
 using testing::WriteBytes;
 
 class StartUp : public ::testing::Test {
@@ -41,7 +42,7 @@ class StartUp : public ::testing::Test {
         return run;
     }
 
-    ScratchDir m_dir;
+    ScratchFolder m_dir;
     int m_made = 0;
 };
 
@@ -150,7 +151,7 @@ TEST(RunState, ASettingsObjectThatCannotBeMadeIsAnError) {
 }
 
 TEST(RunState, ByDefaultTheSettingsLiveInTheUsersConfigurationFolder) {
-    ScratchDir dir;
+    ScratchFolder dir;
     testing::EnvironmentOverride xdg("XDG_CONFIG_HOME", dir.path().c_str());
     RunState first;
     LoadStoredDigest(first);

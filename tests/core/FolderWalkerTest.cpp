@@ -55,7 +55,9 @@ TEST(FolderWalkOrder, SeveralStartingFoldersComeFolderByFolderThenLevelByLevel) 
                 ElementsAre(p + "/p.txt", q + "/q.txt", p + "/sub/ps.txt", q + "/sub/qs.txt"));
 }
 
-TEST(FolderWalkSelection, PartExampleDotFoldersAndNamesWithoutDot) {
+// Names with a dot anywhere are taken, a leading one included; names without are not; folders
+// whose name begins with a dot are not entered.
+TEST(FolderWalkSelection, DottedNamesTakenUndottedNamesAndDotFoldersLeft) {
     TempTree tree;
     tree.File("F/a.txt");
     tree.File("F/b");

@@ -26,9 +26,5 @@ void MakeReadOnly(const std::filesystem::path& file);
 // The permission bits (POSIX) or the attributes (Windows) of a file, to see that they survive.
 [[nodiscard]] std::uint32_t FileModeOf(const std::filesystem::path& file);
 
-// Removes folder with everything in it, whatever tests did to it: write permission taken away,
-// read-only attributes, paths longer than the system's old limit. Links are removed, never
-// followed.
-void RemoveTree(const std::filesystem::path& folder);
 
 }  // namespace kestrove::testing

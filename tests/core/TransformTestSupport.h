@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "FileTransform.h"
+#include "ScratchFolder.h"
 
 namespace kestrove::testing {
 
@@ -17,23 +18,6 @@ using Bytes = std::vector<std::uint8_t>;
 void ExpectFailedWith(const FileOutcome& outcome, const std::u16string& description);
 void ExpectFailedWith(const FileOutcome& outcome, const Failure& expected);
 
-// A fresh folder under the system's temporary folder (or under base), removed with everything in
-// it (read-only files and closed folders included).
-class ScratchFolder {
-  public:
-    explicit ScratchFolder(const std::filesystem::path& base = std::filesystem::temp_directory_path());
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder();
-
-    [[nodiscard]] const std::filesystem::path& path() const { return m_path; }
-    [[nodiscard]] std::filesystem::path operator/(const std::string& name) const {
-        return m_path / name;
-    }
-
-  private:
-    std::filesystem::path m_path;
-};
 
 [[nodiscard]] Bytes ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);

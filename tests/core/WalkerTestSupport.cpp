@@ -7,43 +7,24 @@
 namespace kestrove::testing {
 
 TempTree::TempTree() {
-    std::string pattern = (fs::temp_directory_path() / "kestrove-walk-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    m_root = pattern;
-    fs::permissions(m_root, fs::perms(0755));
-}
-
-TempTree::~TempTree() {
-    std::error_code ignored;
-    // Folders a test locked must be opened up again before they can be removed.
-    for (auto it = fs::recursive_directory_iterator(
-             m_root, fs::directory_options::skip_permission_denied, ignored);
-         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-        }
-    }
-    fs::permissions(m_root, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(m_root, ignored);
+    fs::permissions(root(), fs::perms(0755));
 }
 
 fs::path TempTree::Folder(const std::string& relative) const {
-    const fs::path path = m_root / relative;
+    const fs::path path = root() / relative;
     fs::create_directories(path);
     return path;
 }
 
 fs::path TempTree::File(const std::string& relative) const {
-    const fs::path path = m_root / relative;
+    const fs::path path = root() / relative;
     fs::create_directories(path.parent_path());
     std::ofstream(path) << "x";
     return path;
 }
 
 fs::path TempTree::Link(const std::string& relative, const fs::path& target) const {
-    const fs::path path = m_root / relative;
+    const fs::path path = root() / relative;
     fs::create_directories(path.parent_path());
     fs::create_symlink(target, path);
     return path;

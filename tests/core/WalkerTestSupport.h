@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "ScratchFolder.h"
+
 #include "DirectorySource.h"
 #include "FolderWalker.h"
 
@@ -20,11 +22,10 @@ namespace fs = std::filesystem;
 class TempTree {
   public:
     TempTree();
-    ~TempTree();
     TempTree(const TempTree&) = delete;
     TempTree& operator=(const TempTree&) = delete;
 
-    [[nodiscard]] const fs::path& root() const { return m_root; }
+    [[nodiscard]] const fs::path& root() const { return m_folder.path(); }
     // Creates the folder and any missing parents; returns its full path.
     fs::path Folder(const std::string& relative) const;
     // Creates an empty file (and its parent folders); returns its full path.
@@ -32,7 +33,7 @@ class TempTree {
     fs::path Link(const std::string& relative, const fs::path& target) const;
 
   private:
-    fs::path m_root;
+    ScratchFolder m_folder;
 };
 
 // What the folder walk must produce, worked out the long way round without any of the walker's

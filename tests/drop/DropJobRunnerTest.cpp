@@ -8,7 +8,7 @@
 #include "DropJobRunner.h"
 #include "RecordingDropView.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -183,4 +183,4 @@ TEST(DropJobRunner, StopEndsAWaitForTheUserAndDropsWhatIsQueued) {
 }
 
 }  // namespace
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

@@ -14,7 +14,7 @@
 #include "StopWait.h"
 #include "TextCodec.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 
 inline constexpr int kBarWidth = 217;
 
@@ -78,4 +78,4 @@ class RecordingDropView final : public DropView {
     std::vector<std::string> m_events;
 };
 
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

@@ -11,7 +11,8 @@
 
 #include "RecordingStore.h"
 #include "RegistryStore.h"
-#include "ScratchDir.h"
+#include "FileChars.h"
+#include "ScratchFolder.h"
 #include "clsQvnReg.h"
 
 namespace kestrove::testing {
@@ -107,7 +108,7 @@ class ClsQvnRegSuite : public ::testing::TestWithParam<StoreBackend> {
     }
 
   private:
-    ScratchDir m_scratch;
+    ScratchFolder m_scratch;
     std::u16string m_base;
     std::shared_ptr<RegistryStore> m_store;
     std::unique_ptr<clsQvnReg> m_reg;

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "EnvironmentOverride.h"
-#include "ScratchDir.h"
+#include "FileChars.h"
+#include "ScratchFolder.h"
 #include "SqliteRegistryStore.h"
 #include "clsQvnReg.h"
 
@@ -79,7 +80,7 @@ class SqliteStore : public ::testing::Test {
         return key != 0;
     }
 
-    ScratchDir m_dir;
+    ScratchFolder m_dir;
     std::shared_ptr<SqliteRegistryStore> m_store =
         std::make_shared<SqliteRegistryStore>(File(), 200ms);
     clsQvnReg m_reg{m_store};
@@ -308,7 +309,7 @@ TEST(RegistryPath, FollowsAnAbsoluteXdgConfigHomeElseHome) {
 }
 
 TEST(RegistryPath, TheDefaultStoreWritesWhereTheEnvironmentSays) {
-    ScratchDir dir;
+    ScratchFolder dir;
     const fs::path config = dir.path() / "cfg";
     {
         EnvironmentOverride xdg("XDG_CONFIG_HOME", config.c_str());

@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "ScratchDir.h"
+#include "FileChars.h"
+#include "ScratchFolder.h"
 #include "WinRegistryStore.h"
 #include "clsQvnReg.h"
 
@@ -65,7 +66,7 @@ class RegistryKeyTest : public ::testing::Test {
     }
 
   private:
-    ScratchDir m_scratch;
+    ScratchFolder m_scratch;
     std::u16string m_base;
 };
 

@@ -15,7 +15,7 @@
 #include "TextCodec.h"
 #include "UiTestSupport.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -92,7 +92,7 @@ class BatchedDrop : public ::testing::Test {
         return names;
     }
 
-    TempFolder m_dir;
+    ScratchFolder m_dir;
     fs::path m_folder;
     std::vector<fs::path> m_order;
     std::vector<std::vector<std::uint8_t>> m_plain;
@@ -153,4 +153,4 @@ TEST_F(BatchedDrop, QuitWhileABoxIsOpenLeavesTheRestOfTheBatchOld) {
 }
 
 }  // namespace
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

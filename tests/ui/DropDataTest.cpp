@@ -12,7 +12,7 @@
 #include "DropData.h"
 #include "UiTestSupport.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -96,4 +96,4 @@ TEST(DropData, ADragWithoutAnyFileUrlCarriesNoFileList) {
 }
 
 }  // namespace
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

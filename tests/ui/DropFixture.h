@@ -16,7 +16,7 @@
 #include "FormMain.h"
 #include "UiTestSupport.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 
 namespace fs = std::filesystem;
 
@@ -92,7 +92,7 @@ class DropTest : public ::testing::Test {
     }
 
     UiHarness ui;
-    TempFolder dir;
+    ScratchFolder dir;
     std::map<fs::path, std::vector<std::uint8_t>> plain;
     std::unique_ptr<FormMain> window;
     std::vector<int> widths;
@@ -103,4 +103,4 @@ class DropTest : public ::testing::Test {
     int m_lastIndex = 0;
 };
 
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

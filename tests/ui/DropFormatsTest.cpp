@@ -8,7 +8,7 @@
 
 #include "DropData.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 namespace {
 
 // A drag that offers these formats and fails the test if its data is read.
@@ -72,4 +72,4 @@ TEST(DropFormats, BrowserLinksAndTextAreRefused) {
 }
 
 }  // namespace
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

@@ -8,7 +8,7 @@
 #include "TemporaryName.h"
 #include "UndoRecord.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 namespace {
 
 std::vector<std::string> OurNames(const fs::path& folder) {
@@ -89,4 +89,4 @@ TEST_F(DropTest, DroppedFileFirstClearsItsFolderButNotWhatARunningCopyHolds) {
 }
 
 }  // namespace
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

@@ -18,7 +18,7 @@
 #include "DropFixture.h"
 #include "TextCodec.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 namespace {
 
 constexpr std::size_t kLevelNameLength = 250;
@@ -156,4 +156,4 @@ TEST_F(DropLongPathTest, WhatLiesBeyondTheLimitFailsOnItsOwnAndTheDropGoesOn) {
 }
 
 }  // namespace
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

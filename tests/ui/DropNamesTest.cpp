@@ -7,7 +7,7 @@
 
 #include "DropFixture.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 namespace {
 
 const std::string kGbkHello = "\xC4\xE3\xBA\xC3";  // "你好" in GBK, which is not valid UTF-8
@@ -166,4 +166,4 @@ TEST_F(DropNamesTest, UrlsThatNameNoFileHereEndTheDropThereAndTouchNothing) {
 }
 
 }  // namespace
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

@@ -14,7 +14,7 @@
 #include "DropFixture.h"
 #include "StopWait.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 namespace {
 
 // Holds the first transform until released; honours a stop so that nothing can hang.
@@ -128,4 +128,4 @@ TEST_F(DropTest, QuitDuringAJobLeavesEveryFileWhole) {
 }
 
 }  // namespace
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

@@ -16,7 +16,7 @@
 
 #include "DropFixture.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 namespace {
 
 TEST_F(DropTest, BarFollowsTheFilesOfAFolder) {
@@ -219,4 +219,4 @@ TEST_F(DropTest, EachRealFileOnceAndOddEntriesReported) {
 }
 
 }  // namespace
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

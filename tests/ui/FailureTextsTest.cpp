@@ -6,7 +6,7 @@
 
 #include "FailureTexts.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -56,4 +56,4 @@ TEST(FailureTexts, WhereTheOldContentIsKeptIsSaid) {
 }
 
 }  // namespace
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

@@ -11,7 +11,7 @@
 #include "ModFun.h"
 #include "UiTestSupport.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 namespace {
 
 class FormMainTest : public ::testing::Test {
@@ -294,4 +294,4 @@ TEST_F(FormMainTest, CompletionLabelsLetDropsThroughToTheTargets) {
 }
 
 }  // namespace
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

@@ -24,7 +24,7 @@
 #include "WindowLooks.h"
 #include "frmLogin.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 namespace {
 
 const QString kRetryText = QStringLiteral("无效的密码，请重试!");
@@ -358,4 +358,4 @@ INSTANTIATE_TEST_SUITE_P(
     CancelCaseName);
 
 }  // namespace
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

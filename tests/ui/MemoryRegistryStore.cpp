@@ -1,6 +1,6 @@
 #include "MemoryRegistryStore.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 
 RegistryStore::KeyHandle MemoryRegistryStore::CreateKey(RegistryRoot root,
                                                         const std::u16string& path) {
@@ -61,4 +61,4 @@ void MemoryRegistryStore::CloseKey(KeyHandle key) {
     m_open.erase(key);
 }
 
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

@@ -7,7 +7,7 @@
 
 #include "RegistryStore.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 
 // A settings store in memory, so that window tests never touch the user's settings.
 class MemoryRegistryStore final : public RegistryStore {
@@ -32,4 +32,4 @@ class MemoryRegistryStore final : public RegistryStore {
     int m_writes = 0;
 };
 
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

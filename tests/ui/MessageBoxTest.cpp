@@ -9,7 +9,7 @@
 
 #include "MessageBoxes.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 namespace {
 
 TEST(MessageBoxes, StylesPickTheIcon) {
@@ -67,4 +67,4 @@ TEST(MessageBoxes, RealBoxIsModalAndClosesWithOk) {
 }
 
 }  // namespace
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

@@ -3,7 +3,7 @@
 
 #include "PlatformChoice.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 namespace {
 
 PlatformFacts Wayland(bool layerShell, bool keepsX11Above, bool x11Display = true) {
@@ -50,4 +50,4 @@ TEST(PlatformChoice, TheUsersChoiceAndX11SessionsAreLeftAlone) {
 }
 
 }  // namespace
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

@@ -15,7 +15,7 @@
 #include "Keystream.h"
 #include "Password.h"
 
-namespace kestrove::test {
+namespace kestrove::testing {
 
 void RecordingBoxes::Show(QWidget* parent, const QString& text, const QString& title, int style) {
     boxes.push_back({text, title, style, parent});
@@ -77,31 +77,6 @@ DropWork WithFileHook(DropWork work, FileHook hook) {
     return work;
 }
 
-TempFolder::TempFolder() {
-    std::random_device seed;
-    const auto base = std::filesystem::temp_directory_path();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        auto candidate = base / ("kestrove-ui-test-" + std::to_string(seed()));
-        if (std::filesystem::create_directory(candidate)) {
-            m_path = candidate;
-            return;
-        }
-    }
-    throw std::runtime_error("cannot create a temporary folder");
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    // Give back write permission first so that read-only test files go too.
-    for (auto it = std::filesystem::recursive_directory_iterator(m_path, ignored);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-        if (!it->is_symlink(ignored)) {
-            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ignored);
-        }
-    }
-    std::filesystem::remove_all(m_path, ignored);
-}
 
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -199,4 +174,4 @@ bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
     return QTest::qWaitFor(done, milliseconds);
 }
 
-}  // namespace kestrove::test
+}  // namespace kestrove::testing

@@ -14,13 +14,14 @@
 #include <QUrl>
 
 #include "DropJobRunner.h"
+#include "ScratchFolder.h"
 #include "MemoryRegistryStore.h"
 #include "RunState.h"
 #include "UiServices.h"
 
 class QWidget;
 
-namespace kestrove::test {
+namespace kestrove::testing {
 
 // Records every message box instead of showing it; onShow may act while "the box is open".
 class RecordingBoxes final : public MessageBoxes {
@@ -60,18 +61,6 @@ class UiHarness {
     UiServices services;
 };
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempFolder {
-  public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    [[nodiscard]] const std::filesystem::path& path() const { return m_path; }
-
-  private:
-    std::filesystem::path m_path;
-};
 
 [[nodiscard]] std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
@@ -121,4 +110,4 @@ using FileHook = std::function<void(const std::filesystem::path&, Direction, std
 // Processes events until done() holds; false after the time limit.
 [[nodiscard]] bool WaitUntil(const std::function<bool()>& done, int milliseconds = 20000);
 
-}  // namespace kestrove::test
+}  // namespace kestrove::testing
