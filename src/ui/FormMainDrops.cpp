@@ -121,13 +121,13 @@ void FormMain::EndDrop(int index) {
 
 void FormMain::AbandonDrop(int index) {
     m_services.boxes.Show(this, QStringLiteral("请拖入文件或目录！"), PromptTitle(),
-                          kBoxInformation);
+                          BoxStyle::Information);
     ResetPointers(index);
     emit dropEnded(index, false);
 }
 
 void FormMain::ShowFailure(const QString& text) {
-    m_services.boxes.Show(this, text, PromptTitle(), kBoxInformation);
+    m_services.boxes.Show(this, text, PromptTitle(), BoxStyle::Information);
 }
 
 void FormMain::ResetPointers(int index) {

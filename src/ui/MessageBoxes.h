@@ -7,11 +7,10 @@ class QWidget;
 
 namespace kestrove {
 
-// Message-box styles as the program passes them: 0 a plain box with OK, 64 with the
-// information icon, 80 the warning of the sixth wrong password (information flag + critical flag).
-inline constexpr int kBoxPlain = 0;
-inline constexpr int kBoxInformation = 64;
-inline constexpr int kBoxWarning = 80;
+// The message-box styles the program uses, by their classic style numbers: a plain box with
+// OK, one with the information icon, and the warning of the sixth wrong password (the
+// information flag together with the critical flag).
+enum class BoxStyle : int { Plain = 0, Information = 64, Warning = 80 };
 
 // The title of every box the program shows ("prompt information").
 [[nodiscard]] inline QString PromptTitle() {
@@ -23,18 +22,17 @@ inline constexpr int kBoxWarning = 80;
 class MessageBoxes {
   public:
     virtual ~MessageBoxes() = default;
-    virtual void Show(QWidget* parent, const QString& text, const QString& title, int style) = 0;
+    virtual void Show(QWidget* parent, const QString& text, const QString& title, BoxStyle style) = 0;
 };
 
-// The icon a style asks for: its 0x70 bits (16 critical, 32 question, 48 exclamation,
-// 64 information). 80 carries both the information and the critical flag; the warning it goes
-// with reads best with the critical icon.
-[[nodiscard]] QMessageBox::Icon IconForStyle(int style);
+// The icon a style asks for. The warning carries both the information and the critical flag;
+// its text reads best with the critical icon.
+[[nodiscard]] QMessageBox::Icon IconForStyle(BoxStyle style);
 
 // Real modal boxes with one OK button.
 class QtMessageBoxes final : public MessageBoxes {
   public:
-    void Show(QWidget* parent, const QString& text, const QString& title, int style) override;
+    void Show(QWidget* parent, const QString& text, const QString& title, BoxStyle style) override;
 };
 
 }  // namespace kestrove

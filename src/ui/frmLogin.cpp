@@ -118,7 +118,7 @@ void frmLogin::cmdOK_Click() {
     if (typed.size() < kMinPasswordLength) {
         if (m_state.FirstUse) {
             m_services.boxes.Show(this, QStringLiteral("密码的长度至少为3位。"),
-                                  PromptTitle(), kBoxInformation);
+                                  PromptTitle(), BoxStyle::Information);
         }
         return;
     }
@@ -137,11 +137,11 @@ void frmLogin::VerifyPassword(const std::u16string& digestText, std::int32_t sum
         return;
     }
     m_services.boxes.Show(this, QStringLiteral("无效的密码，请重试!"), QStringLiteral("登录"),
-                          kBoxPlain);
+                          BoxStyle::Plain);
     ++TryTimes;
     if (TryTimes > kMaxWrongPasswords) {
         m_services.boxes.Show(this, QStringLiteral("傻瓜！走开！"), QStringLiteral("警告"),
-                              kBoxWarning);
+                              BoxStyle::Warning);
         m_services.end.EndProgram();
         return;
     }

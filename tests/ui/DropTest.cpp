@@ -113,7 +113,7 @@ TEST_F(DropTest, DroppedReadOnlyFileReportsItsFailureAndTheDropGoesOn) {
     EXPECT_TRUE(ui.boxes.boxes[0].text.startsWith(QStringLiteral("加密时")));
     EXPECT_GT(ui.boxes.boxes[0].text.size(), 3);
     EXPECT_EQ(ui.boxes.boxes[0].title, QStringLiteral("提示信息"));
-    EXPECT_EQ(ui.boxes.boxes[0].style, 64);
+    EXPECT_EQ(ui.boxes.boxes[0].style, BoxStyle::Information);
     EXPECT_EQ(ui.boxes.boxes[0].parent, window.get());
     ExpectPlain(locked);
     ExpectEncrypted(other);
@@ -168,7 +168,7 @@ TEST_F(DropTest, VanishedPathAbandonsTheRestOfTheDrop) {
     ASSERT_EQ(ui.boxes.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes.boxes[0].text, QStringLiteral("请拖入文件或目录！"));
     EXPECT_EQ(ui.boxes.boxes[0].title, QStringLiteral("提示信息"));
-    EXPECT_EQ(ui.boxes.boxes[0].style, 64);
+    EXPECT_EQ(ui.boxes.boxes[0].style, BoxStyle::Information);
     ExpectEncrypted(before);
     ExpectPlain(after);
     EXPECT_EQ(ended, (std::vector<std::pair<int, bool>>{{0, false}}));

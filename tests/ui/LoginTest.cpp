@@ -172,7 +172,7 @@ TEST_F(LoginTest, FirstUseRefusesTwoCharacters) {
     ASSERT_EQ(ui.boxes.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes.boxes[0].text, QStringLiteral("密码的长度至少为3位。"));
     EXPECT_EQ(ui.boxes.boxes[0].title, QStringLiteral("提示信息"));
-    EXPECT_EQ(ui.boxes.boxes[0].style, 64);
+    EXPECT_EQ(ui.boxes.boxes[0].style, BoxStyle::Information);
     EXPECT_EQ(ui.store->WriteCount(), writesAtStart);
     EXPECT_FALSE(ui.StoredValue().has_value());
     EXPECT_TRUE(login->isVisible());
@@ -232,7 +232,7 @@ TEST_F(LoginTest, FiveWrongPasswordsKeepTheWindowOpenWithTheTextSelected) {
     for (const auto& box : ui.boxes.boxes) {
         EXPECT_EQ(box.text, kRetryText);
         EXPECT_EQ(box.title, QStringLiteral("登录"));
-        EXPECT_EQ(box.style, 0);
+        EXPECT_EQ(box.style, BoxStyle::Plain);
     }
     EXPECT_TRUE(login->isVisible());
     EXPECT_EQ(ui.end.count, 0);
@@ -250,7 +250,7 @@ TEST_F(LoginTest, SixthWrongPasswordWarnsAndEndsTheProgram) {
     EXPECT_EQ(ui.boxes.boxes[5].text, kRetryText);
     EXPECT_EQ(ui.boxes.boxes[6].text, QStringLiteral("傻瓜！走开！"));
     EXPECT_EQ(ui.boxes.boxes[6].title, QStringLiteral("警告"));
-    EXPECT_EQ(ui.boxes.boxes[6].style, 80);
+    EXPECT_EQ(ui.boxes.boxes[6].style, BoxStyle::Warning);
     EXPECT_EQ(ui.end.count, 1);
     EXPECT_EQ(ui.store->WriteCount(), writesAtStart);
     EXPECT_FALSE(MainShown());

@@ -13,11 +13,9 @@ namespace kestrove::testing {
 namespace {
 
 TEST(MessageBoxes, StylesPickTheIcon) {
-    EXPECT_EQ(IconForStyle(0), QMessageBox::NoIcon);
-    EXPECT_EQ(IconForStyle(64), QMessageBox::Information);
-    EXPECT_EQ(IconForStyle(80), QMessageBox::Critical);
-    EXPECT_EQ(IconForStyle(16), QMessageBox::Critical);
-    EXPECT_EQ(IconForStyle(48), QMessageBox::Warning);
+    EXPECT_EQ(IconForStyle(BoxStyle::Plain), QMessageBox::NoIcon);
+    EXPECT_EQ(IconForStyle(BoxStyle::Information), QMessageBox::Information);
+    EXPECT_EQ(IconForStyle(BoxStyle::Warning), QMessageBox::Critical);
 }
 
 TEST(MessageBoxes, RealBoxIsModalAndClosesWithOk) {
@@ -55,7 +53,7 @@ TEST(MessageBoxes, RealBoxIsModalAndClosesWithOk) {
 
     QtMessageBoxes boxes;
     boxes.Show(nullptr, QStringLiteral("加密时Permission denied"), QStringLiteral("提示信息"),
-               kBoxInformation);
+               BoxStyle::Information);
 
     EXPECT_FALSE(watchdogFired);
     EXPECT_EQ(seenText, QStringLiteral("加密时Permission denied"));

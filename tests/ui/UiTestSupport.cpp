@@ -17,7 +17,7 @@
 
 namespace kestrove::testing {
 
-void RecordingBoxes::Show(QWidget* parent, const QString& text, const QString& title, int style) {
+void RecordingBoxes::Show(QWidget* parent, const QString& text, const QString& title, BoxStyle style) {
     boxes.push_back({text, title, style, parent});
     if (onShow) {
         onShow(boxes.back());

@@ -29,10 +29,10 @@ class RecordingBoxes final : public MessageBoxes {
     struct Box {
         QString text;
         QString title;
-        int style = -1;
+        BoxStyle style = BoxStyle::Plain;
         QWidget* parent = nullptr;
     };
-    void Show(QWidget* parent, const QString& text, const QString& title, int style) override;
+    void Show(QWidget* parent, const QString& text, const QString& title, BoxStyle style) override;
 
     std::vector<Box> boxes;
     std::function<void(const Box&)> onShow;
