@@ -1,5 +1,7 @@
 #include <QApplication>
 
+#include "KestroveVersion.h"
+
 #include "ModFun.h"
 #include "PlatformChoice.h"
 #include "ProgramWindows.h"
@@ -16,7 +18,7 @@ int main(int argc, char** argv) {
     platform.Restore();
     (void)kestrove::FinishPlatformChoice(choice.path);
     QApplication::setApplicationName(QStringLiteral("Kestrove"));
-    QApplication::setApplicationVersion(QStringLiteral("1.01"));
+    QApplication::setApplicationVersion(QStringLiteral(KESTROVE_SHORT_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("kestrove"));
     QApplication::setWindowIcon(kestrove::ProgramIcon());
 

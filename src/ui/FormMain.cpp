@@ -14,6 +14,7 @@
 #include "ClickLabel.h"
 #include "FormMainDropView.h"
 #include "ImageTarget.h"
+#include "KestroveVersion.h"
 #include "ModFun.h"
 #include "Rounding.h"
 #include "RunState.h"
@@ -62,7 +63,7 @@ FormMain::FormMain(RunState& state, UiServices& services, std::function<void()> 
       m_unloadLogin(std::move(unloadLogin)),
       m_startSystemMove([](QWindow* window) { return window && window->startSystemMove(); }) {
     setObjectName(QStringLiteral("FormMain"));
-    setWindowTitle(QStringLiteral("Kestrove 1.0"));
+    setWindowTitle(QStringLiteral(KESTROVE_CAPTION));
     setWindowIcon(ProgramIcon());
     setFixedSize(255, 180);
     SetBackColor(*this, kWindowBlue);
