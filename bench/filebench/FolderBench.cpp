@@ -169,7 +169,8 @@ double TimeUnflushed(const fs::path& root, Direction direction, int key) {
     std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
     for (const fs::path& file : files) {
         const int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        const fs::path temp = file.parent_path() / kestrove::MakeTemporaryName(kestrove::platform::CurrentProcess());
+        const fs::path temp =
+            file.parent_path() / kestrove::MakeTemporaryName(kestrove::platform::CurrentProcess());
         const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         bool ok = in >= 0 && out >= 0;
         std::uint64_t done = 0;
@@ -304,9 +305,9 @@ int RunFolderBench(const fs::path& folder, int key, int runs) {
             const Direction direction =
                 measurement++ % 2 == 0 ? Direction::Encrypt : Direction::Decrypt;
             const double seconds = &series == &unflushed ? TimeUnflushed(folder, direction, key)
-                                   : &series == &inPlace ? TimeInPlace(folder, direction, key)
-                                                         : TimeDrop(folder, direction, key,
-                                                                    &series == &ours);
+                                   : &series == &inPlace
+                                       ? TimeInPlace(folder, direction, key)
+                                       : TimeDrop(folder, direction, key, &series == &ours);
             if (seconds < 0) {
                 std::fprintf(stderr, "%s failed\n", series.name);
                 return 1;
@@ -357,8 +358,8 @@ bool MakeMillionTree(const fs::path& root) {
             fs::create_directories(folder);
             for (int f = 0; f < kMillionFolders; ++f) {
                 std::snprintf(name, sizeof name, "f%02d.dat", f);
-                const int fd = ::open((folder / name).c_str(),
-                                      O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                const int fd =
+                    ::open((folder / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
                 if (fd < 0 || ::write(fd, content.data(), content.size()) !=
                                   static_cast<ssize_t>(content.size())) {
                     return false;
@@ -382,7 +383,8 @@ int RunMillionBench(const fs::path& folder, int key) {
             std::fprintf(stderr, "cannot make the tree\n");
             return 1;
         }
-        std::printf("made in %.0f s\n", std::chrono::duration<double>(Clock::now() - start).count());
+        std::printf("made in %.0f s\n",
+                    std::chrono::duration<double>(Clock::now() - start).count());
     }
     std::printf("load average at the start: %s\n", LoadAverage().c_str());
     for (const Direction direction : {Direction::Encrypt, Direction::Decrypt}) {
@@ -418,4 +420,3 @@ int RunMillionBench(const fs::path& folder, int key) {
     std::printf("load average at the end: %s\n", LoadAverage().c_str());
     return 0;
 }
-

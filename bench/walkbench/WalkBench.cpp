@@ -8,8 +8,8 @@
 // per file beyond the bytes of its name.
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -146,10 +146,11 @@ void ReportMemory(const Walked& walked) {
             : static_cast<double>(walked.files.BytesHeld() - nameBytes) / walked.files.size();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("list held        %.1f MiB, %.1f bytes per file beyond its name (target <= %.0f: "
-                "%s); peak memory of this process %ld MiB\n",
-                walked.files.BytesHeld() / 1048576.0, perFile, kBytesPerFileTarget,
-                perFile <= kBytesPerFileTarget ? "met" : "missed", usage.ru_maxrss / 1024);
+    std::printf(
+        "list held        %.1f MiB, %.1f bytes per file beyond its name (target <= %.0f: "
+        "%s); peak memory of this process %ld MiB\n",
+        walked.files.BytesHeld() / 1048576.0, perFile, kBytesPerFileTarget,
+        perFile <= kBytesPerFileTarget ? "met" : "missed", usage.ru_maxrss / 1024);
 }
 
 int Compare(const fs::path& dir, const char* self) {

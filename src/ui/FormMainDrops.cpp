@@ -8,11 +8,11 @@
 #include <QMimeData>
 
 #include "DropData.h"
+#include "FailureTexts.h"
 #include "FormMain.h"
 #include "FormMainDropView.h"
 #include "ImageTarget.h"
 #include "RunState.h"
-#include "FailureTexts.h"
 #include "StopWait.h"
 #include "UiServices.h"
 

@@ -16,7 +16,8 @@ QMessageBox::Icon IconForStyle(BoxStyle style) {
     return QMessageBox::NoIcon;
 }
 
-void QtMessageBoxes::Show(QWidget* parent, const QString& text, const QString& title, BoxStyle style) {
+void QtMessageBoxes::Show(QWidget* parent, const QString& text, const QString& title,
+                          BoxStyle style) {
     QMessageBox box(IconForStyle(style), title, text, QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("MessageBox"));
     // A box is an ordinary window: on the overlay layer our windows would hide it.

@@ -22,7 +22,8 @@ enum class BoxStyle : int { Plain = 0, Information = 64, Warning = 80 };
 class MessageBoxes {
   public:
     virtual ~MessageBoxes() = default;
-    virtual void Show(QWidget* parent, const QString& text, const QString& title, BoxStyle style) = 0;
+    virtual void Show(QWidget* parent, const QString& text, const QString& title,
+                      BoxStyle style) = 0;
 };
 
 // The icon a style asks for. The warning carries both the information and the critical flag;

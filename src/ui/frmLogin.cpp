@@ -117,8 +117,8 @@ void frmLogin::cmdOK_Click() {
     const QString typed = txtPassword->text();
     if (typed.size() < kMinPasswordLength) {
         if (m_state.FirstUse) {
-            m_services.boxes.Show(this, QStringLiteral("密码的长度至少为3位。"),
-                                  PromptTitle(), BoxStyle::Information);
+            m_services.boxes.Show(this, QStringLiteral("密码的长度至少为3位。"), PromptTitle(),
+                                  BoxStyle::Information);
         }
         return;
     }

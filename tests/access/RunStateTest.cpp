@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "EnvironmentOverride.h"
+#include "FileChars.h"
 #include "Password.h"
 #include "RunState.h"
-#include "FileChars.h"
 #include "ScratchFolder.h"
 #include "SqliteRegistryStore.h"
 

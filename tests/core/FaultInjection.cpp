@@ -30,7 +30,9 @@ std::vector<std::uint64_t> CallsToFail(const std::vector<platform::SystemCall>& 
         }
     } else {
         for (int kind = 0; kind < platform::kSystemCallKinds; ++kind) {
-            const auto is = [kind](platform::SystemCall call) { return static_cast<int>(call) == kind; };
+            const auto is = [kind](platform::SystemCall call) {
+                return static_cast<int>(call) == kind;
+            };
             const auto first = std::find_if(kinds.begin(), kinds.end(), is);
             if (first == kinds.end()) {
                 continue;

@@ -165,23 +165,22 @@ std::vector<Case> Cases() {
                      },
                      [](const fs::path& root) { return TransformOne(root / "link.bin"); }});
 #endif
-    cases.push_back({"FolderDrop",
-                     [](const fs::path& root) {
-                         const fs::path d = root / "d";
-                         std::vector<Tracked> files;
-                         for (int i = 1; i <= 4; ++i) {
-                             files.push_back(
-                                 MakeFile(d / (std::to_string(i) + ".txt"), 700u * i, 10 + i));
-                         }
-                         files.push_back(MakeFile(d / "sub" / "5.txt", 2000, 15));
-                         files.push_back(MakeFile(d / "sub" / "big.dat", 200000, 16));
-                         files.push_back(
-                             MakeLinkedFile(d / "sub" / "linked.txt", d / "alias.txt", 9000, 17));
-                         files.push_back(MakeFile(d / "empty.txt", 0, 18));
-                         WriteBytes(d / "noext", Bytes{1, 2, 3});
-                         return files;
-                     },
-                     [](const fs::path& root) { return DropFolder(root / "d"); }});
+    cases.push_back(
+        {"FolderDrop",
+         [](const fs::path& root) {
+             const fs::path d = root / "d";
+             std::vector<Tracked> files;
+             for (int i = 1; i <= 4; ++i) {
+                 files.push_back(MakeFile(d / (std::to_string(i) + ".txt"), 700u * i, 10 + i));
+             }
+             files.push_back(MakeFile(d / "sub" / "5.txt", 2000, 15));
+             files.push_back(MakeFile(d / "sub" / "big.dat", 200000, 16));
+             files.push_back(MakeLinkedFile(d / "sub" / "linked.txt", d / "alias.txt", 9000, 17));
+             files.push_back(MakeFile(d / "empty.txt", 0, 18));
+             WriteBytes(d / "noext", Bytes{1, 2, 3});
+             return files;
+         },
+         [](const fs::path& root) { return DropFolder(root / "d"); }});
     cases.push_back({"TornInPlaceRewrite",
                      [](const fs::path& root) {
                          Tracked file = MakeLinkedFile(root / "t.bin", root / "t2.bin", 300000, 5);
@@ -204,27 +203,26 @@ std::vector<Case> Cases() {
                          return std::vector<Tracked>{file};
                      },
                      [](const fs::path& root) { return TransformOne(root / "c.bin", 64 << 10); }});
-    cases.push_back({"JournalLeftBeforeItsCommit",
-                     [](const fs::path& root) {
-                         const fs::path d = root / "j";
-                         std::vector<Tracked> files;
-                         std::vector<JournalEntry> entries;
-                         for (int i = 0; i < 3; ++i) {
-                             files.push_back(
-                                 MakeFile(d / (std::to_string(i) + ".txt"), 1000u + i, 20 + i));
-                             entries.push_back({IdentifyFile(files.back().names[0])->index,
-                                                files.back().names[0].filename().native(),
-                                                files.back().old});
-                         }
-                         const auto journal = EncodeJournal({Direction::Encrypt, kKey, {}}, entries);
-                         WriteBytes(d / JournalNameOf(".kestrove-abcdefghijkl.1-1.new"),
-                                    Bytes(journal.begin(), journal.end()));
-                         // The first was written over when the crash came.
-                         files[0].before = ReferenceEncrypt(files[0].old, kKey);
-                         WriteBytes(files[0].names[0], files[0].before);
-                         return files;
-                     },
-                     [](const fs::path& root) { return DropFolder(root / "j"); }});
+    cases.push_back(
+        {"JournalLeftBeforeItsCommit",
+         [](const fs::path& root) {
+             const fs::path d = root / "j";
+             std::vector<Tracked> files;
+             std::vector<JournalEntry> entries;
+             for (int i = 0; i < 3; ++i) {
+                 files.push_back(MakeFile(d / (std::to_string(i) + ".txt"), 1000u + i, 20 + i));
+                 entries.push_back({IdentifyFile(files.back().names[0])->index,
+                                    files.back().names[0].filename().native(), files.back().old});
+             }
+             const auto journal = EncodeJournal({Direction::Encrypt, kKey, {}}, entries);
+             WriteBytes(d / JournalNameOf(".kestrove-abcdefghijkl.1-1.new"),
+                        Bytes(journal.begin(), journal.end()));
+             // The first was written over when the crash came.
+             files[0].before = ReferenceEncrypt(files[0].old, kKey);
+             WriteBytes(files[0].names[0], files[0].before);
+             return files;
+         },
+         [](const fs::path& root) { return DropFolder(root / "j"); }});
     cases.push_back({"NewContentLeftBeforeItsRename",
                      [](const fs::path& root) {
                          Tracked file = MakeFile(root / "n.bin", 4000, 7);
@@ -335,7 +333,9 @@ class FaultInjection : public ::testing::TestWithParam<std::tuple<Case, Injected
             problems << "[told:";
             for (const auto& [path, outcome] : outcomes) {
                 problems << " " << path.filename().string() << "="
-                         << (outcome.ok() ? "done" : outcome.contentReplaced ? "failed-new" : "failed");
+                         << (outcome.ok()              ? "done"
+                             : outcome.contentReplaced ? "failed-new"
+                                                       : "failed");
             }
             problems << "; left: " << leftovers << "]";
         }
@@ -364,17 +364,19 @@ class FaultInjection : public ::testing::TestWithParam<std::tuple<Case, Injected
         if (now != file.old && !isNew && !undo) {
             problems << name << " is torn and its undo file is gone; ";
         }
-        const bool toldAtAll = std::any_of(file.names.begin(), file.names.end(),
-                                           [&](const fs::path& path) { return outcomes.count(path); });
+        const bool toldAtAll =
+            std::any_of(file.names.begin(), file.names.end(),
+                        [&](const fs::path& path) { return outcomes.count(path); });
         if (error.interrupt && !toldAtAll) {
             problems << name << " was never told; ";
         }
         // Where an earlier name of a file failed before the file was even opened, a later name
         // may still transform it: each was true when told.
-        const bool doneAtAll = std::any_of(file.names.begin(), file.names.end(), [&](const auto& path) {
-            const auto told = outcomes.find(path);
-            return told != outcomes.end() && told->second.ok();
-        });
+        const bool doneAtAll =
+            std::any_of(file.names.begin(), file.names.end(), [&](const auto& path) {
+                const auto told = outcomes.find(path);
+                return told != outcomes.end() && told->second.ok();
+            });
         for (const fs::path& path : file.names) {
             const auto told = outcomes.find(path);
             if (told == outcomes.end()) {
@@ -390,7 +392,8 @@ class FaultInjection : public ::testing::TestWithParam<std::tuple<Case, Injected
             // Its new content said to be in place, the copy of its old content must not be one
             // the next run would put back.
             if (!error.crash && outcome.contentReplaced && undo) {
-                problems << path.filename().string() << " has its old content left to be put back; ";
+                problems << path.filename().string()
+                         << " has its old content left to be put back; ";
             }
             // (A file that the transform leaves as it is, an empty one, is both.)
             if (!error.crash && outcome.kind == FileOutcome::Kind::Failed && fresh != file.old &&
@@ -422,7 +425,9 @@ class FaultInjection : public ::testing::TestWithParam<std::tuple<Case, Injected
                 if (now != ReferenceEncrypt(after[i], kKey)) {
                     problems << "clean run: " << path.filename().string()
                              << " not the transform of what the failing run left ("
-                             << (now == after[i] ? "unchanged" : now == files[i].old ? "old" : "other")
+                             << (now == after[i]       ? "unchanged"
+                                 : now == files[i].old ? "old"
+                                                       : "other")
                              << "); ";
                 }
             }

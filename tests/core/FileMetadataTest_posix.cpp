@@ -1,11 +1,11 @@
 // A file keeps everything but its bytes: its extended attributes (tags that file managers and
 // browsers write, POSIX access lists), its inode flags; where the new content cannot be given
 // them, the file is rewritten in place and keeps them by itself.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -48,8 +48,11 @@ std::string ReadAccessFor4242() {
         std::uint16_t tag, permissions;
         std::uint32_t id;
     };
-    const Entry entries[] = {{0x01, 6, 0xFFFFFFFF}, {0x02, 4, 4242}, {0x04, 4, 0xFFFFFFFF},
-                             {0x10, 4, 0xFFFFFFFF}, {0x20, 0, 0xFFFFFFFF}};
+    const Entry entries[] = {{0x01, 6, 0xFFFFFFFF},
+                             {0x02, 4, 4242},
+                             {0x04, 4, 0xFFFFFFFF},
+                             {0x10, 4, 0xFFFFFFFF},
+                             {0x20, 0, 0xFFFFFFFF}};
     std::string value(4, '\0');
     value[0] = 2;  // version
     value.append(reinterpret_cast<const char*>(entries), sizeof entries);
@@ -104,7 +107,8 @@ TEST_F(FileMetadata, WhatTheFolderGivesANewFileIsNotAdded) {
     std::string defaultList = ReadAccessFor4242();
     SetAttribute(m_folder.path(), "system.posix_acl_default", defaultList);
     ASSERT_TRUE(EncryptFile(plainFile, kKey).ok());
-    EXPECT_EQ(Attribute(plainFile, "system.posix_acl_access"), "(none: " + std::to_string(ENODATA) + ")");
+    EXPECT_EQ(Attribute(plainFile, "system.posix_acl_access"),
+              "(none: " + std::to_string(ENODATA) + ")");
     struct stat info {};
     ASSERT_EQ(::stat(plainFile.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0604u);

@@ -10,10 +10,10 @@
 #include "PathInfo.h"
 #include "StalledTransform.h"
 #include "TemporaryName.h"
-#include "UndoJournal.h"
-#include "TextCodec.h"
 #include "TestPlatform.h"
+#include "TextCodec.h"
 #include "TransformTestSupport.h"
+#include "UndoJournal.h"
 
 namespace kestrove {
 namespace {
@@ -43,9 +43,8 @@ TEST(Leftovers, KilledTransformsLeaveLeftoversThatTheNextRunRemoves) {
     for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
         plain.push_back(RandomBytes(8 * kBlock, static_cast<std::uint32_t>(plain.size() + 1)));
         WriteBytes(folder / name, plain.back());
-        running.push_back(
-            std::make_unique<StalledTransform>(folder / name, WriteStage::NewContent, 4 * kBlock,
-                                               kBlock));
+        running.push_back(std::make_unique<StalledTransform>(folder / name, WriteStage::NewContent,
+                                                             4 * kBlock, kBlock));
     }
     for (auto& transform : running) {
         transform->Kill();
@@ -202,8 +201,8 @@ class CrashedJournal : public ::testing::Test {
     fs::path WriteJournal(bool committed) {
         std::vector<JournalEntry> entries;
         for (std::size_t i = 0; i < m_files.size(); ++i) {
-            entries.push_back({IdentifyFile(m_files[i])->index, m_files[i].filename().native(),
-                               m_old[i]});
+            entries.push_back(
+                {IdentifyFile(m_files[i])->index, m_files[i].filename().native(), m_old[i]});
         }
         const std::string name = JournalNameOf(".kestrove-abcdefghijkl.1-2.new");
         const fs::path journal = m_folder / (committed ? CommittedNameOf(name) : name);
@@ -286,10 +285,9 @@ TEST_F(CrashedJournal, OneCutShortGoesAndTouchesNothing) {
 }
 
 TEST(UndoJournal, ReadsBackWhatWasWrittenAndRefusesAnythingElse) {
-    const std::vector<JournalEntry> entries = {
-        {7, fs::path("a.txt").native(), {1, 2, 3}},
-        {0xFFFFFFFFFFFF, fs::path("b").native(), {}},
-        {42, fs::path("c.txt").native(), Bytes(4096, 9)}};
+    const std::vector<JournalEntry> entries = {{7, fs::path("a.txt").native(), {1, 2, 3}},
+                                               {0xFFFFFFFFFFFF, fs::path("b").native(), {}},
+                                               {42, fs::path("c.txt").native(), Bytes(4096, 9)}};
     const JournalRecord record{Direction::Decrypt, 165, {5, 6}};
     const std::vector<std::uint8_t> bytes = EncodeJournal(record, entries);
     const std::optional<DecodedJournal> decoded = DecodeJournal(bytes);

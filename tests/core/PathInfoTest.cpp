@@ -128,7 +128,8 @@ TEST(FileTransformSpecialFiles, FifoSocketAndDeviceFailPromptlyAndStayAsTheyAre)
         std::string description;
     };
     const Case cases[] = {
-        {folder / "pipe", FailureSummary(FileFailure::At({}, Failure::NotRegular(fs::file_type::fifo)))},
+        {folder / "pipe",
+         FailureSummary(FileFailure::At({}, Failure::NotRegular(fs::file_type::fifo)))},
         {folder / "sock",
          FailureSummary(FileFailure::At({}, Failure::NotRegular(fs::file_type::socket)))},
         {"/dev/zero",

@@ -26,5 +26,4 @@ void MakeReadOnly(const std::filesystem::path& file);
 // The permission bits (POSIX) or the attributes (Windows) of a file, to see that they survive.
 [[nodiscard]] std::uint32_t FileModeOf(const std::filesystem::path& file);
 
-
 }  // namespace kestrove::testing

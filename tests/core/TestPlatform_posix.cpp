@@ -47,5 +47,4 @@ std::uint32_t FileModeOf(const std::filesystem::path& file) {
     return info.st_mode;
 }
 
-
 }  // namespace kestrove::testing

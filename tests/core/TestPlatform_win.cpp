@@ -8,10 +8,7 @@
 
 namespace kestrove::testing {
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 int NotFoundError() {
     return ERROR_FILE_NOT_FOUND;
@@ -54,6 +51,5 @@ std::uint32_t FileModeOf(const std::filesystem::path& file) {
     }
     return attributes;
 }
-
 
 }  // namespace kestrove::testing

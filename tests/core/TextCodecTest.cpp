@@ -5,8 +5,8 @@
 
 #include "FileFailure.h"
 #include "TemporaryName.h"
-#include "UndoRecord.h"
 #include "TextCodec.h"
+#include "UndoRecord.h"
 
 namespace kestrove {
 namespace {
@@ -60,8 +60,7 @@ TEST(TemporaryName, EachFormIsToldApartAndACopyKnowsItsFile) {
         EXPECT_EQ(committed.kind, TemporaryKind::Committed) << undo;
         EXPECT_EQ(committed.fileIndex, index) << undo;
     }
-    EXPECT_EQ(UndoNameOf(".kestrove-abcdefghijkl.1-2.new", 0x1f),
-              ".kestrove-abcdefghijkl.1f.undo");
+    EXPECT_EQ(UndoNameOf(".kestrove-abcdefghijkl.1-2.new", 0x1f), ".kestrove-abcdefghijkl.1f.undo");
     EXPECT_EQ(CommittedNameOf(".kestrove-abcdefghijkl.1f.undo"), ".kestrove-abcdefghijkl.1f.done");
     // A journal names its maker where a single file's undo file names the file.
     const std::string journal = JournalNameOf(made);
@@ -72,10 +71,12 @@ TEST(TemporaryName, EachFormIsToldApartAndACopyKnowsItsFile) {
     EXPECT_EQ(ParseTemporaryName(CommittedNameOf(journal)).kind, TemporaryKind::CommittedJournal);
     // What earlier versions left: new content without its maker, a copy without a record, and
     // either of the two untold.
-    const TemporaryName unnamed = ParseTemporaryName(std::string_view(".kestrove-abcdefghijkl.new"));
+    const TemporaryName unnamed =
+        ParseTemporaryName(std::string_view(".kestrove-abcdefghijkl.new"));
     EXPECT_EQ(unnamed.kind, TemporaryKind::NewContent);
     EXPECT_FALSE(unnamed.owner);
-    const TemporaryName legacy = ParseTemporaryName(std::string_view(".kestrove-abcdefghijkl.1f.old"));
+    const TemporaryName legacy =
+        ParseTemporaryName(std::string_view(".kestrove-abcdefghijkl.1f.old"));
     EXPECT_EQ(legacy.kind, TemporaryKind::LegacyBackup);
     EXPECT_EQ(legacy.fileIndex, 0x1fu);
     EXPECT_EQ(ParseTemporaryName(std::string_view(".kestrove-abcdefghijkl.tmp")).kind,

@@ -9,8 +9,8 @@
 #include <stdexcept>
 
 #include "TemporaryName.h"
-#include "UndoRecord.h"
 #include "TestPlatform.h"
+#include "UndoRecord.h"
 
 namespace kestrove::testing {
 
@@ -25,7 +25,6 @@ void ExpectFailedWith(const FileOutcome& outcome, const Failure& expected) {
     EXPECT_EQ(outcome.failure->type, expected.type);
     EXPECT_EQ(outcome.failure->description, expected.description);
 }
-
 
 Bytes ReadBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

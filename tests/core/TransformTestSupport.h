@@ -18,7 +18,6 @@ using Bytes = std::vector<std::uint8_t>;
 void ExpectFailedWith(const FileOutcome& outcome, const std::u16string& description);
 void ExpectFailedWith(const FileOutcome& outcome, const Failure& expected);
 
-
 [[nodiscard]] Bytes ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
 [[nodiscard]] Bytes RandomBytes(std::size_t size, std::uint32_t seed);

@@ -53,8 +53,7 @@ DropWork FakeWork(std::map<fs::path, std::vector<fs::path>> folders,
     work.classify = [folders](const fs::path& path) {
         return PathInfo{folders.count(path) ? PathKind::Folder : PathKind::RegularFile, {}};
     };
-    work.walk = [folders](const fs::path& folder, FileList& results,
-                          const WalkObserver& observer) {
+    work.walk = [folders](const fs::path& folder, FileList& results, const WalkObserver& observer) {
         results.Clear();
         if (folder.filename() == "unreadable") {
             observer.onFailure({folder / "deeper", u"Permission denied"});
@@ -148,11 +147,11 @@ TEST(DropJobRunner, LeftoversAWalkMetAreSettledBeforeItsFilesAreWritten) {
     runner.Stop();
     EXPECT_EQ(view.Events(),
               (std::vector<std::string>{"begin 0", "width 108", "width 217", "end 0"}));
-    EXPECT_EQ(log, (std::vector<std::string>{"transform /d/x.txt", "walked /d/f",
-                                             "settle /d/f/.kestrove-abcdefghijkl.new",
-                                             "settle /d/f/sub/.kestrove-abcdefghijkl.1.undo",
-                                             "transform /d/f/a.txt", "transform /d/f/b.txt",
-                                             "transform /d/y.txt", "transform /e/z.txt"}));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{
+                  "transform /d/x.txt", "walked /d/f", "settle /d/f/.kestrove-abcdefghijkl.new",
+                  "settle /d/f/sub/.kestrove-abcdefghijkl.1.undo", "transform /d/f/a.txt",
+                  "transform /d/f/b.txt", "transform /d/y.txt", "transform /e/z.txt"}));
 }
 
 TEST(DropJobRunner, EmptyFolderLeavesTheBarAndCompletes) {

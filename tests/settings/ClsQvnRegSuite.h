@@ -9,9 +9,9 @@
 #include <string>
 #include <utility>
 
+#include "FileChars.h"
 #include "RecordingStore.h"
 #include "RegistryStore.h"
-#include "FileChars.h"
 #include "ScratchFolder.h"
 #include "clsQvnReg.h"
 

@@ -9,7 +9,6 @@
 
 namespace kestrove::testing {
 
-
 inline std::vector<char> ReadBytes(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -24,7 +24,7 @@ RegistryStore::KeyHandle MemoryRegistryStore::CreateKey(RegistryRoot root,
     }
     // Every level of the path is a key of its own, as in the registry.
     const std::u16string folded = Folded(path);
-    for (std::size_t end = folded.find(u'\\'); ; end = folded.find(u'\\', end + 1)) {
+    for (std::size_t end = folded.find(u'\\');; end = folded.find(u'\\', end + 1)) {
         const std::u16string level = folded.substr(0, end);
         if (!level.empty() && m_keys.try_emplace({root, level}).second) {
             ++m_writes;

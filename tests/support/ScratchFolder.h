@@ -9,7 +9,8 @@ namespace kestrove::testing {
 // it (read-only files and closed folders included).
 class ScratchFolder {
   public:
-    explicit ScratchFolder(const std::filesystem::path& base = std::filesystem::temp_directory_path());
+    explicit ScratchFolder(
+        const std::filesystem::path& base = std::filesystem::temp_directory_path());
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     ~ScratchFolder();

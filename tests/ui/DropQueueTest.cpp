@@ -99,8 +99,7 @@ TEST_F(DropTest, QuitDuringAJobLeavesEveryFileWhole) {
     fs::create_directory(folder);
     std::vector<fs::path> files;
     for (int i = 0; i < 4; ++i) {
-        files.push_back(
-            MakeFile(folder / ("part" + std::to_string(i) + ".bin"), (5u << 20) + i));
+        files.push_back(MakeFile(folder / ("part" + std::to_string(i) + ".bin"), (5u << 20) + i));
     }
     ASSERT_TRUE(Drop(0, {folder}));
     ASSERT_TRUE(WaitUntil([&] { return started.load() >= 3; }));

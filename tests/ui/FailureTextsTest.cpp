@@ -46,10 +46,11 @@ TEST(FailureTexts, EachKindOfProblemHasItsWords) {
 
 TEST(FailureTexts, WhereTheOldContentIsKeptIsSaid) {
     const fs::path copy = fs::path("/data") / ".kestrove-abcdefghijkl.1f.undo";
-    EXPECT_EQ(TextOf(Failure::Of(Problem::ChangedSinceInterrupted)
-                         .With(CopyNote::OldContentKeptIn, copy)),
-              QStringLiteral("加密时文件在上次中断后又被改动过（原内容保存在 %1）")
-                  .arg(QString::fromStdU16String(copy.u16string())));
+    EXPECT_EQ(
+        TextOf(
+            Failure::Of(Problem::ChangedSinceInterrupted).With(CopyNote::OldContentKeptIn, copy)),
+        QStringLiteral("加密时文件在上次中断后又被改动过（原内容保存在 %1）")
+            .arg(QString::fromStdU16String(copy.u16string())));
     EXPECT_EQ(TextOf(Failure{u"Input/output error", 5}.With(CopyNote::CopyStillAt, copy)),
               QStringLiteral("加密时Input/output error（原内容的副本仍在 %1）")
                   .arg(QString::fromStdU16String(copy.u16string())));

@@ -17,7 +17,8 @@
 
 namespace kestrove::testing {
 
-void RecordingBoxes::Show(QWidget* parent, const QString& text, const QString& title, BoxStyle style) {
+void RecordingBoxes::Show(QWidget* parent, const QString& text, const QString& title,
+                          BoxStyle style) {
     boxes.push_back({text, title, style, parent});
     if (onShow) {
         onShow(boxes.back());
@@ -76,7 +77,6 @@ DropWork WithFileHook(DropWork work, FileHook hook) {
     };
     return work;
 }
-
 
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -14,9 +14,9 @@
 #include <QUrl>
 
 #include "DropJobRunner.h"
-#include "ScratchFolder.h"
 #include "MemoryRegistryStore.h"
 #include "RunState.h"
+#include "ScratchFolder.h"
 #include "UiServices.h"
 
 class QWidget;
@@ -60,7 +60,6 @@ class UiHarness {
     std::vector<QUrl> openedUrls;
     UiServices services;
 };
-
 
 [[nodiscard]] std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);

@@ -105,9 +105,9 @@ LeftoverResult HeldJournal::Settle() {
                                 ? KeptIn(m_held.path, Failure::Of(Problem::PartnerGone))
                                 : m_result.blocks.front().why;
         for (const JournalEntry& entry : m_journal.entries) {
-            const bool blocked =
-                std::any_of(m_result.blocks.begin(), m_result.blocks.end(),
-                            [&entry](const BlockedFile& file) { return file.fileIndex == entry.fileIndex; });
+            const bool blocked = std::any_of(
+                m_result.blocks.begin(), m_result.blocks.end(),
+                [&entry](const BlockedFile& file) { return file.fileIndex == entry.fileIndex; });
             if (!blocked) {
                 Block(entry, why);
             }

@@ -7,11 +7,11 @@
 
 #include "DirectorySource.h"
 #include "Keystream.h"
+#include "LeftoverParts.h"
 #include "PathInfo.h"
 #include "TemporaryName.h"
 #include "TextCodec.h"
 #include "UndoRecord.h"
-#include "LeftoverParts.h"
 
 // An undo file holds a file's whole old content while the file is rewritten in place, and a record
 // of how it is being rewritten (UndoRecord.h). Its name says how far the rewrite got: "undo" until
@@ -35,9 +35,11 @@ using platform::NativeFile;
 constexpr std::size_t kBlock = std::size_t{1} << 20;
 
 IoStatus CopyWhole(NativeFile& from, NativeFile& to, std::uint64_t size) {
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlock)));
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlock)));
     for (std::uint64_t done = 0; done < size;) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - done));
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - done));
         if (IoStatus failure = ReadWhole(from, done, buffer.data(), want)) {
             return failure;
         }
@@ -125,7 +127,8 @@ namespace {
 // A held copy of a file's old content, its name parsed.
 class HeldCopy {
   public:
-    HeldCopy(platform::TemporaryFile& held, const TemporaryName& name) : m_held(held), m_name(name) {}
+    HeldCopy(platform::TemporaryFile& held, const TemporaryName& name)
+        : m_held(held), m_name(name) {}
 
     LeftoverResult Settle();
 
@@ -133,9 +136,12 @@ class HeldCopy {
     LeftoverResult Blocked(LeftoverFate fate, IoError why) const {
         return Blocking(fate, m_name.fileIndex, std::move(why));
     }
-    LeftoverResult Failed(IoError why) const { return Blocked(LeftoverFate::Failed, std::move(why)); }
+    LeftoverResult Failed(IoError why) const {
+        return Blocked(LeftoverFate::Failed, std::move(why));
+    }
     LeftoverResult ChangedSince() const {
-        return Blocked(LeftoverFate::Kept, KeptIn(m_held.path, Failure::Of(Problem::ChangedSinceInterrupted)));
+        return Blocked(LeftoverFate::Kept,
+                       KeptIn(m_held.path, Failure::Of(Problem::ChangedSinceInterrupted)));
     }
     LeftoverResult Remove(LeftoverFate fate) {
         if (IoStatus failure = platform::RemoveTemporary(m_held)) {
@@ -166,7 +172,8 @@ LeftoverResult HeldCopy::Settle() {
             return Failed(*failure);
         }
         if (!record || record->fileIndex != m_name.fileIndex) {
-            return Blocked(LeftoverFate::Kept, KeptIn(m_held.path, Failure::Of(Problem::DamagedCopy)));
+            return Blocked(LeftoverFate::Kept,
+                           KeptIn(m_held.path, Failure::Of(Problem::DamagedCopy)));
         }
         length = record->length;
     }
@@ -207,7 +214,8 @@ LeftoverResult HeldCopy::Settle() {
             break;
     }
     if (m_name.kind == TemporaryKind::LegacyBackup) {
-        return Blocked(LeftoverFate::Kept, KeptIn(m_held.path, Failure::Of(Problem::UnknownProgress)));
+        return Blocked(LeftoverFate::Kept,
+                       KeptIn(m_held.path, Failure::Of(Problem::UnknownProgress)));
     }
     return ChangedSince();
 }

@@ -7,16 +7,15 @@
 
 #include "DirectorySource.h"
 #include "Keystream.h"
+#include "LeftoverParts.h"
 #include "PathInfo.h"
 #include "TemporaryName.h"
 #include "TextCodec.h"
 #include "UndoRecord.h"
-#include "LeftoverParts.h"
 
 // What the next run does with each of our files it finds: new content that never took its file's
 // place goes; an undo file (LeftoverUndo.cpp) or journal (LeftoverJournal.cpp) is dealt with for
 // the files it holds old content of; each folder once per run, before its first file is written.
-
 
 namespace kestrove {
 
@@ -107,7 +106,6 @@ using detail::Result;
 using platform::IoError;
 using platform::IoStatus;
 using platform::NativeFile;
-
 
 // Whether the process that made a leftover on a file system without locks still runs.
 bool MakerRuns(const TemporaryName& name, platform::TemporaryFile& held) {

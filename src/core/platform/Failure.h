@@ -31,7 +31,7 @@ enum class CopyNote : std::uint8_t {
 
 struct Failure {
     std::u16string description{};  // the system's words for a System problem
-    int code = 0;                // the platform's error number, where there is one
+    int code = 0;                  // the platform's error number, where there is one
     Problem problem = Problem::System;
     std::filesystem::file_type type = std::filesystem::file_type::none;  // for NotRegularFile
     CopyNote note = CopyNote::None;

@@ -78,8 +78,8 @@ struct TargetFile {
     std::filesystem::path realPath;  // links resolved: where the new content must go
     std::uint64_t size = 0;
     std::uint64_t linkCount = 1;
-    std::uint64_t fileIndex = 0;  // inode number; file index on Windows
-    std::uint64_t device = 0;     // device number; volume serial number on Windows
+    std::uint64_t fileIndex = 0;   // inode number; file index on Windows
+    std::uint64_t device = 0;      // device number; volume serial number on Windows
     std::uint32_t attributes = 0;  // permission bits and type; attributes on Windows
 };
 

@@ -47,8 +47,8 @@ enum class TemporaryKind {
 
 struct TemporaryName {
     TemporaryKind kind = TemporaryKind::None;
-    std::uint64_t fileIndex = 0;          // Undo, Committed, LegacyBackup: the file it belongs to
-    std::optional<ProcessStamp> owner;    // NewContent, Journal, CommittedJournal: its maker
+    std::uint64_t fileIndex = 0;        // Undo, Committed, LegacyBackup: the file it belongs to
+    std::optional<ProcessStamp> owner;  // NewContent, Journal, CommittedJournal: its maker
 };
 
 // A fresh name of the NewContent form, naming its maker.

@@ -21,7 +21,7 @@ namespace kestrove::detail {
 // together let the file system write them out and commit them together, where one after another
 // each waits for a commit of its own.
 inline void RunTogether(std::size_t count, unsigned threads,
-                 const std::function<void(std::size_t)>& work) {
+                        const std::function<void(std::size_t)>& work) {
     if (count == 0) {
         return;
     }

@@ -27,8 +27,8 @@ struct Entry {
     std::optional<detail::SmallFile> small;  // written over in place, under a journal
     FileOutcome outcome;
     FileFinished finished;
-    std::filesystem::path path;  // as given, for messages
-    std::optional<FileId> met;   // the real file, when this is its first meeting
+    std::filesystem::path path;   // as given, for messages
+    std::optional<FileId> met;    // the real file, when this is its first meeting
     std::optional<FileId> again;  // the real file, when it was met before
 };
 
@@ -93,8 +93,9 @@ struct BatchedTransform::State {
 };
 
 bool BatchedTransform::State::Queue(Entry entry) {
-    const std::uint64_t size =
-        entry.staged ? entry.staged->size : entry.small ? entry.small->old.size() : 0;
+    const std::uint64_t size = entry.staged  ? entry.staged->size
+                               : entry.small ? entry.small->old.size()
+                                             : 0;
     // A batch never holds more than the limits: the batch so far goes first when this file
     // would take it past them.
     if (!pending.empty() && pendingBytes + size > settings.limits.bytes && !Commit()) {
@@ -272,9 +273,10 @@ bool BatchedTransform::State::TellPlaced(std::vector<Placed>& placed, detail::Jo
             }
         }
         if (file.entry->small && file.entry->small->failure) {
-            file.outcome = FileOutcome{FileOutcome::Kind::Failed,
-                                       FileFailure::At(file.entry->path, *file.entry->small->failure),
-                                       file.entry->small->contentReplaced};
+            file.outcome =
+                FileOutcome{FileOutcome::Kind::Failed,
+                            FileFailure::At(file.entry->path, *file.entry->small->failure),
+                            file.entry->small->contentReplaced};
         }
         // Once the run has ended the rest are still in place, but nobody is told any more.
         goOn = goOn && Tell(*file.entry, file.outcome);
@@ -333,12 +335,12 @@ bool BatchedTransform::Add(const std::filesystem::path& path, FileFinished finis
     if (state.ended || state.stop.stop_requested()) {
         return state.End();
     }
-    Entry entry{std::nullopt, std::nullopt, {}, std::move(finished), path, std::nullopt,
-                std::nullopt};
+    Entry entry{std::nullopt, std::nullopt, {},          std::move(finished),
+                path,         std::nullopt, std::nullopt};
     state.lastMet.reset();
-    detail::Staging staging = detail::StageFile(path, state.direction, state.key, state.stop,
-                                                state.settings.transform,
-                                                state.settings.limits.aloneFrom);
+    detail::Staging staging =
+        detail::StageFile(path, state.direction, state.key, state.stop, state.settings.transform,
+                          state.settings.limits.aloneFrom);
     switch (staging.end) {
         case detail::StageEnd::Staged:
             entry.staged = std::move(staging.staged);
@@ -381,8 +383,13 @@ bool BatchedTransform::Pass(FileFinished finished) {
     if (m_state->ended) {
         return false;
     }
-    return m_state->Queue(Entry{std::nullopt, std::nullopt, FileOutcome{}, std::move(finished), {},
-                                std::nullopt, std::nullopt});
+    return m_state->Queue(Entry{std::nullopt,
+                                std::nullopt,
+                                FileOutcome{},
+                                std::move(finished),
+                                {},
+                                std::nullopt,
+                                std::nullopt});
 }
 
 bool BatchedTransform::Finish() {

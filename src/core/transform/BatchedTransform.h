@@ -43,15 +43,15 @@ struct BatchSettings;
 }
 
 // Group commit. Each real file is transformed once per run: met again under the same or another
-// path, it is told what it was told the first time. Each file's new content goes to its temporary file as with TransformFile, but
-// unflushed; once a batch is full (limits.files files or limits.bytes bytes), the batch's
-// temporary files are flushed together, then put in place in order, each file's fate told right
-// after its rename (so a failure of file i is told before any later file takes its new content),
-// then each folder is synced once. A file that is larger than limits.aloneFrom, has several
-// names, or has an owner a new file cannot be given goes on its own, the way TransformFile does
-// it, once the files before it are in place. At every instant a file holds its whole old or its
-// whole new content; a crash leaves at most one batch of temporary files. Memory use is bounded
-// by the limits, whatever the number of files.
+// path, it is told what it was told the first time. Each file's new content goes to its temporary
+// file as with TransformFile, but unflushed; once a batch is full (limits.files files or
+// limits.bytes bytes), the batch's temporary files are flushed together, then put in place in
+// order, each file's fate told right after its rename (so a failure of file i is told before any
+// later file takes its new content), then each folder is synced once. A file that is larger than
+// limits.aloneFrom, has several names, or has an owner a new file cannot be given goes on its own,
+// the way TransformFile does it, once the files before it are in place. At every instant a file
+// holds its whole old or its whole new content; a crash leaves at most one batch of temporary
+// files. Memory use is bounded by the limits, whatever the number of files.
 class BatchedTransform final : public FileBatch {
   public:
     BatchedTransform(Direction direction, std::int32_t cipherKey, std::stop_token stop,

@@ -233,8 +233,8 @@ Staging StageFile(const std::filesystem::path& path, Direction direction, std::i
         Transformer transformer(path, direction, static_cast<std::uint32_t>(cipherKey),
                                 std::move(stop), settings);
         TargetFile target;
-        staging.end = transformer.Stage(target, staging.staged, &staging.small, staging.outcome,
-                                        aloneFrom);
+        staging.end =
+            transformer.Stage(target, staging.staged, &staging.small, staging.outcome, aloneFrom);
         return staging;
     } catch (const std::bad_alloc&) {
         staging.outcome = FailedOutcome(path, Failure::Of(Problem::OutOfMemory));

@@ -85,8 +85,8 @@ IoStatus JournalRound::Prepare() {
         std::vector<JournalEntry> entries;
         for (const std::size_t i : journal->files) {
             const SmallFile& file = *m_files[i];
-            entries.push_back({file.target.fileIndex, file.target.realPath.filename().native(),
-                               file.old});
+            entries.push_back(
+                {file.target.fileIndex, file.target.realPath.filename().native(), file.old});
         }
         const std::vector<std::uint8_t> bytes = EncodeJournal(record, entries);
         failure = platform::CreateTemporaryBeside(journal->folder / ".", journal->file);

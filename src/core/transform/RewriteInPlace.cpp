@@ -92,8 +92,8 @@ FileOutcome Transformer::PutBack(TargetFile& target, StagedFile& undo, std::uint
     if (restoreFailure) {
         // The undo file is now the only full copy of the old content: it stays, for the next run
         // over its folder to put back, and the text says where it is.
-        const IoError reason = (failure ? *failure : *restoreFailure)
-                                   .With(CopyNote::OldContentKeptIn, undo.temp.path);
+        const IoError reason =
+            (failure ? *failure : *restoreFailure).With(CopyNote::OldContentKeptIn, undo.temp.path);
         undo.temp.path.clear();
         return Failed(reason);
     }

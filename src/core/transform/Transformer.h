@@ -34,7 +34,7 @@ inline FileOutcome StoppedOutcome() {
 }
 
 inline FileOutcome FailedOutcome(const std::filesystem::path& path, const IoError& why,
-                          bool contentReplaced = false) {
+                                 bool contentReplaced = false) {
     return FileOutcome{FileOutcome::Kind::Failed, FileFailure::At(path, why), contentReplaced};
 }
 

@@ -153,8 +153,7 @@ class PosixFolderListing final : public FolderListing {
             return EntryKind::Folder;
         }
         struct stat info {};
-        if (platform::posix::FstatAt(m_reader.fd(), name, &info, 0) == 0 &&
-            S_ISDIR(info.st_mode)) {
+        if (platform::posix::FstatAt(m_reader.fd(), name, &info, 0) == 0 && S_ISDIR(info.st_mode)) {
             return EntryKind::Folder;
         }
         return EntryKind::File;

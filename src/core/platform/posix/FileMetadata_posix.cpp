@@ -70,9 +70,9 @@ std::optional<std::vector<std::string>> AttributeNames(int fd) {
     }
     std::vector<std::string> result;
     for (std::size_t at = 0; at < names.size();) {
-        const std::size_t end = std::find(names.begin() + static_cast<std::ptrdiff_t>(at),
-                                          names.end(), '\0') -
-                                names.begin();
+        const std::size_t end =
+            std::find(names.begin() + static_cast<std::ptrdiff_t>(at), names.end(), '\0') -
+            names.begin();
         if (end > at) {
             result.emplace_back(names.data() + at, end - at);
         }

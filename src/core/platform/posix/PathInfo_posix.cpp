@@ -65,8 +65,8 @@ IoResult<FileId> IdentityOf(const std::filesystem::path& path) {
     if (posix::Stat(path.c_str(), &info) != 0) {
         return {ErrorFromCode(errno)};
     }
-    return {std::nullopt,
-            FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)}};
+    return {std::nullopt, FileId{static_cast<std::uint64_t>(info.st_dev),
+                                 static_cast<std::uint64_t>(info.st_ino)}};
 }
 
 }  // namespace platform

@@ -197,8 +197,7 @@ IoResult<std::filesystem::path> RealPathOf(const std::filesystem::path& path) {
     if (error) {
         return {ErrorFromCode(error.value())};
     }
-    if (path.has_filename() && !folder.empty() && !S_ISLNK(named.st_mode) &&
-        named.st_ino != 0) {
+    if (path.has_filename() && !folder.empty() && !S_ISLNK(named.st_mode) && named.st_ino != 0) {
         t_lastFolder = {folder, realPath.parent_path()};
     }
     return {std::nullopt, std::move(realPath)};

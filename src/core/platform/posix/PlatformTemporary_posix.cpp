@@ -140,9 +140,9 @@ IoStatus CreateTemporaryBeside(const std::filesystem::path& besidePath, Temporar
     const ProcessStamp maker = CurrentProcess();
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         std::filesystem::path candidate = folder / MakeTemporaryName(maker);
-        const int fd = posix::Open(candidate.c_str(),
-                                   O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                                   S_IRUSR | S_IWUSR);
+        const int fd =
+            posix::Open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                        S_IRUSR | S_IWUSR);
         if (fd < 0) {
             if (errno != EEXIST) {
                 return ErrorFromCode(errno);
@@ -172,8 +172,8 @@ IoStatus CreateTemporaryBeside(const std::filesystem::path& besidePath, Temporar
 }
 
 IoStatus MarkAsUndo(TemporaryFile& temp, std::uint64_t fileIndex) {
-    return RenameHeld(temp, temp.path.parent_path() /
-                                UndoNameOf(temp.path.filename().native(), fileIndex));
+    return RenameHeld(
+        temp, temp.path.parent_path() / UndoNameOf(temp.path.filename().native(), fileIndex));
 }
 
 IoStatus MarkAsJournal(TemporaryFile& temp) {

@@ -78,9 +78,8 @@ int Rename(const char* from, const char* to) {
 
 int RenameNoReplace(const char* from, const char* to) {
 #ifdef __linux__
-    return Retried(SystemCall::Rename, [&] {
-        return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
-    });
+    return Retried(SystemCall::Rename,
+                   [&] { return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE); });
 #else
     (void)from;
     (void)to;

@@ -97,9 +97,7 @@ class WinDirectorySource final : public DirectorySource {
         }
         OpenedFolder opened;
         opened.listing = std::make_unique<WinFolderListing>(find, first);
-        opened.identity =
-            FolderIdentity{info.dwVolumeSerialNumber,
-                           platform::IndexOf(info)};
+        opened.identity = FolderIdentity{info.dwVolumeSerialNumber, platform::IndexOf(info)};
         return opened;
     }
 
