@@ -1,5 +1,7 @@
 # Shared by the scripts in scripts/: project root, privilege, and Debian package set-up.
 # shellcheck shell=bash
+# The variables set here are for the scripts that source this file.
+# shellcheck disable=SC2034
 
 KESTROVE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
@@ -79,6 +81,10 @@ BUILD_PACKAGES=(
 TEST_PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth
+)
+# What the style check needs (scripts/lib/style-check).
+STYLE_PACKAGES=(
+    clang-format shellcheck
 )
 # What the desktop check needs on top (scripts/desktop-check): headless compositors with
 # XWayland, a Wayland-native file manager, keys and screenshots for sway, and for mutter the

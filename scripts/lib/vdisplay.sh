@@ -37,8 +37,8 @@ XML
 }
 
 vdisplay_stop() {
-    [ -n "$VDISPLAY_WM_PID" ] && kill "$VDISPLAY_WM_PID" 2>/dev/null || true
-    [ -n "$VDISPLAY_XVFB_PID" ] && kill "$VDISPLAY_XVFB_PID" 2>/dev/null || true
+    if [ -n "$VDISPLAY_WM_PID" ]; then kill "$VDISPLAY_WM_PID" 2>/dev/null || true; fi
+    if [ -n "$VDISPLAY_XVFB_PID" ]; then kill "$VDISPLAY_XVFB_PID" 2>/dev/null || true; fi
     VDISPLAY_WM_PID=""
     VDISPLAY_XVFB_PID=""
 }
