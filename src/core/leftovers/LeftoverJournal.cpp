@@ -72,8 +72,9 @@ class HeldJournal {
   private:
     // What the entry's file needs, or why it cannot be done with now.
     void SettleEntry(const JournalEntry& entry, std::uint64_t device);
-    IoStatus OpenEntryFile(const JournalEntry& entry, std::uint64_t device,
-                           platform::TargetFile& target, bool& gone);
+    // None when the file has gone from the folder.
+    platform::IoResult<std::optional<platform::TargetFile>> OpenEntryFile(const JournalEntry& entry,
+                                                                          std::uint64_t device);
     IoStatus PutBack(platform::TargetFile& target, const JournalEntry& entry);
     void Block(const JournalEntry& entry, IoError why) {
         m_result.blocks.push_back({entry.fileIndex, std::move(why)});
@@ -128,16 +129,16 @@ LeftoverResult HeldJournal::Settle() {
 }
 
 void HeldJournal::SettleEntry(const JournalEntry& entry, std::uint64_t device) {
-    platform::TargetFile target;
-    bool gone = false;
-    if (IoStatus failure = OpenEntryFile(entry, device, target, gone)) {
-        Block(entry, std::move(*failure));
+    auto opened = OpenEntryFile(entry, device);
+    if (opened.failure) {
+        Block(entry, std::move(*opened.failure));
         return;
     }
-    if (gone) {
+    if (!opened.value) {
         m_keep = true;  // its old content stays for the user to look at
         return;
     }
+    platform::TargetFile& target = *opened.value;
     std::vector<std::uint8_t> now(static_cast<std::size_t>(target.size));
     if (IoStatus failure = ReadWhole(target.file, 0, now.data(), now.size())) {
         Block(entry, std::move(*failure));
@@ -164,32 +165,32 @@ void HeldJournal::SettleEntry(const JournalEntry& entry, std::uint64_t device) {
 }
 
 // The file of an entry, by its name where that still leads to it, else by its index.
-IoStatus HeldJournal::OpenEntryFile(const JournalEntry& entry, std::uint64_t device,
-                                    platform::TargetFile& target, bool& gone) {
+platform::IoResult<std::optional<platform::TargetFile>> HeldJournal::OpenEntryFile(
+    const JournalEntry& entry, std::uint64_t device) {
     const std::filesystem::path folder = m_held.path.parent_path();
     std::filesystem::path file = folder / std::filesystem::path(entry.name);
     const auto [named, id] = platform::IdentityOf(file);
     if (named && !platform::IsNotFound(*named)) {
-        return named;
+        return {named};
     }
     if (named || id != FileId{device, entry.fileIndex}) {
         Found found = FindFile(folder, {device, entry.fileIndex});
         if (found.failure) {
-            return found.failure;
+            return {found.failure};
         }
         if (!found.path) {
-            gone = true;
-            return std::nullopt;
+            return {};
         }
         file = std::move(*found.path);
     }
+    platform::TargetFile target;
     if (IoStatus failure = platform::OpenTarget(file, target)) {
-        return failure;
+        return {failure};
     }
     if (target.fileIndex != entry.fileIndex) {
-        return KeptIn(m_held.path, Failure::Of(Problem::ChangedSinceInterrupted));
+        return {KeptIn(m_held.path, Failure::Of(Problem::ChangedSinceInterrupted))};
     }
-    return std::nullopt;
+    return {std::nullopt, std::move(target)};
 }
 
 IoStatus HeldJournal::PutBack(platform::TargetFile& target, const JournalEntry& entry) {

@@ -33,8 +33,8 @@ struct Found {
                                            std::uint8_t* data, std::size_t size);
 
 // The record at the end of an undo file of size bytes; none when it holds none of ours.
-[[nodiscard]] std::optional<UndoRecord> ReadRecord(platform::NativeFile& copy, std::uint64_t size,
-                                                   platform::IoStatus& failure);
+[[nodiscard]] platform::IoResult<std::optional<UndoRecord>> ReadRecord(platform::NativeFile& copy,
+                                                                       std::uint64_t size);
 
 // An undo file of one file found among the leftovers (UndoRecord.h), held.
 [[nodiscard]] LeftoverResult SettleUndoFile(platform::TemporaryFile& held,

@@ -106,20 +106,19 @@ Compared Compare(NativeFile& file, std::uint64_t fileSize, NativeFile& copy, std
 
 }  // namespace
 
-std::optional<UndoRecord> ReadRecord(NativeFile& copy, std::uint64_t size, IoStatus& failure) {
+platform::IoResult<std::optional<UndoRecord>> ReadRecord(NativeFile& copy, std::uint64_t size) {
     if (size < kUndoRecordSize) {
-        return std::nullopt;
+        return {};
     }
     UndoRecordBytes bytes{};
-    failure = ReadWhole(copy, size - kUndoRecordSize, bytes.data(), bytes.size());
-    if (failure) {
-        return std::nullopt;
+    if (IoStatus failure = ReadWhole(copy, size - kUndoRecordSize, bytes.data(), bytes.size())) {
+        return {std::move(failure)};
     }
     std::optional<UndoRecord> record = DecodeUndoRecord(bytes);
     if (record && record->length != size - kUndoRecordSize) {
-        return std::nullopt;
+        return {};
     }
-    return record;
+    return {std::nullopt, record};
 }
 
 namespace {
@@ -151,6 +150,7 @@ class HeldCopy {
         (void)platform::SyncFolderOf(m_file);
         return Result(fate);
     }
+    LeftoverResult Decide(Content content, std::uint64_t length);
     LeftoverResult PutBack(std::uint64_t length);
 
     platform::TemporaryFile& m_held;
@@ -166,11 +166,11 @@ LeftoverResult HeldCopy::Settle() {
     std::optional<UndoRecord> record;
     std::uint64_t length = facts.size;
     if (m_name.kind != TemporaryKind::LegacyBackup) {
-        IoStatus failure;
-        record = ReadRecord(m_held.file, facts.size, failure);
-        if (failure) {
-            return Failed(*failure);
+        auto read = ReadRecord(m_held.file, facts.size);
+        if (read.failure) {
+            return Failed(*read.failure);
         }
+        record = read.value;
         if (!record || record->fileIndex != m_name.fileIndex) {
             return Blocked(LeftoverFate::Kept,
                            KeptIn(m_held.path, Failure::Of(Problem::DamagedCopy)));
@@ -197,7 +197,12 @@ LeftoverResult HeldCopy::Settle() {
     if (compared.failure) {
         return Failed(*compared.failure);
     }
-    switch (compared.content) {
+    return Decide(compared.content, length);
+}
+
+// What a copy's file holding content tells: which one goes, or that both stay.
+LeftoverResult HeldCopy::Decide(Content content, std::uint64_t length) {
+    switch (content) {
         case Content::Old:
             return Remove(LeftoverFate::Removed);
         case Content::New:

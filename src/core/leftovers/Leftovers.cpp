@@ -112,15 +112,36 @@ bool MakerRuns(const TemporaryName& name, platform::TemporaryFile& held) {
     std::optional<ProcessStamp> maker = name.owner;
     if (!maker && (name.kind == TemporaryKind::Undo || name.kind == TemporaryKind::Committed)) {
         const platform::IoResult<platform::FileFacts> facts = platform::DescribeFile(held.file);
-        IoStatus failure;
         if (!facts.failure) {
-            if (const auto record = ReadRecord(held.file, facts.value.size, failure)) {
-                maker = record->owner;
+            const auto record = ReadRecord(held.file, facts.value.size);
+            if (!record.failure && record.value) {
+                maker = record.value->owner;
             }
         }
     }
     // Nobody named: it cannot be told from a live one, so it is treated as one.
     return !maker || platform::LifeOf(*maker) != platform::ProcessLife::Ended;
+}
+
+// A leftover of ours, held: settled by its kind.
+LeftoverResult SettleHeld(platform::TemporaryFile& held, const TemporaryName& name) {
+    switch (name.kind) {
+        case TemporaryKind::Journal:
+        case TemporaryKind::CommittedJournal:
+            return detail::SettleJournal(held, name);
+        case TemporaryKind::Undo:
+        case TemporaryKind::Committed:
+        case TemporaryKind::LegacyBackup:
+            return detail::SettleUndoFile(held, name);
+        case TemporaryKind::NewContent:
+            // New content that never took its file's place; nothing depends on it.
+            return Result(platform::RemoveTemporary(held) ? LeftoverFate::Failed
+                                                          : LeftoverFate::Removed);
+        case TemporaryKind::None:
+        case TemporaryKind::Unmarked:
+            break;  // never held
+    }
+    return Result(LeftoverFate::Kept);
 }
 
 }  // namespace
@@ -167,17 +188,7 @@ LeftoverResult CleanLeftover(const std::filesystem::path& temporary) {
         case platform::HoldResult::Failed:
             return blocking(LeftoverFate::Failed, hold.failure);
     }
-    if (isJournal) {
-        LeftoverResult result = detail::SettleJournal(held, name);
-        held.file.Close();
-        return result;
-    }
-    if (!isCopy) {
-        // New content that never took its file's place; nothing depends on it.
-        const bool removed = !platform::RemoveTemporary(held);
-        return Result(removed ? LeftoverFate::Removed : LeftoverFate::Failed);
-    }
-    LeftoverResult result = detail::SettleUndoFile(held, name);
+    LeftoverResult result = SettleHeld(held, name);
     held.file.Close();
     return result;
 }

@@ -170,21 +170,30 @@ IoStatus JournalRound::Settle(const std::vector<std::filesystem::path>& folders)
         committed = platform::MakeDurable(JournalFiles(), Folders());
     }
     if (committed) {
-        // Not done: the old content goes back, and the journals go only once it is there.
-        const IoStatus undone = RollBack(written);
-        for (const std::size_t i : written) {
-            IoError why = *committed;
-            if (undone) {
-                why = why.With(CopyNote::OldContentKeptIn, m_journals[m_journalOf[i]]->file.path);
-            } else {
-                m_files[i]->written = false;
-            }
-            Fail(*m_files[i], std::move(why));
-        }
+        Undo(written, *committed);
         return durable;
     }
-    // Done. A journal that cannot be removed is said, since the old content stays beside its
-    // files; it is no longer one to put back, and the next run removes it.
+    RemoveJournals();
+    return std::nullopt;
+}
+
+// Not done: the old content goes back, and the journals go only once it is there.
+void JournalRound::Undo(const std::vector<std::size_t>& written, const IoError& why) {
+    const IoStatus undone = RollBack(written);
+    for (const std::size_t i : written) {
+        IoError told = why;
+        if (undone) {
+            told = told.With(CopyNote::OldContentKeptIn, m_journals[m_journalOf[i]]->file.path);
+        } else {
+            m_files[i]->written = false;
+        }
+        Fail(*m_files[i], std::move(told));
+    }
+}
+
+// Done. A journal that cannot be removed is said, since the old content stays beside its files;
+// it is no longer one to put back, and the next run removes it.
+void JournalRound::RemoveJournals() {
     for (const auto& journal : m_journals) {
         const std::filesystem::path copy = journal->file.path;
         const IoStatus removed = platform::RemoveTemporary(journal->file);
@@ -196,7 +205,6 @@ IoStatus JournalRound::Settle(const std::vector<std::filesystem::path>& folders)
             file.written = false;
         }
     }
-    return std::nullopt;
 }
 
 }  // namespace kestrove::detail

@@ -53,6 +53,8 @@ class JournalRound {
   private:
     struct Journal;
     platform::IoStatus RollBack(const std::vector<std::size_t>& written);
+    void Undo(const std::vector<std::size_t>& written, const platform::IoError& why);
+    void RemoveJournals();
     std::vector<std::filesystem::path> Folders() const;
     std::vector<const platform::NativeFile*> JournalFiles() const;
 

@@ -172,8 +172,8 @@ bool CarryMetadata(const TargetFile& target, TemporaryFile& temp) {
     }
     // After the streams: the access list given may keep this process from opening the new file
     // again, though not from using the handle it holds.
-    bool listCopied = false;
-    if (CopyAccessList(target.file.handle(), temp.file.handle(), listCopied) || !listCopied) {
+    const IoResult<bool> list = CopyAccessList(target.file.handle(), temp.file.handle());
+    if (list.failure || !list.value) {
         return false;
     }
     // Last, so that no write after it changes the attributes. Zero times are left as they are:

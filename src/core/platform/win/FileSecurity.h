@@ -14,14 +14,14 @@ namespace kestrove::platform {
 // say who the current user is, and the new file then gets its folder's usual access list.
 [[nodiscard]] void* OwnerOnlySecurityAttributes();
 
-// Gives file `to` the owner of file `from`. copied is false when this process may not give that
-// owner to a file (only a process with restore rights can give a file to someone else).
-[[nodiscard]] IoStatus CopyOwner(std::intptr_t from, std::intptr_t to, bool& copied);
+// Gives file `to` the owner of file `from`: whether it has it now. Not when this process may not
+// give that owner to a file (only a process with restore rights can give a file to someone else).
+[[nodiscard]] IoResult<bool> CopyOwner(std::intptr_t from, std::intptr_t to);
 
 // Gives file `to` the access list of file `from`, protected from the folder's inherited entries
-// exactly when the original's is. Nothing to copy on a file system without access lists. copied is
-// false, and `to` left as it was, when `from` has an integrity label of its own, which only the
-// file itself can keep (see FileMetadata_win.cpp).
-[[nodiscard]] IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to, bool& copied);
+// exactly when the original's is: whether it has it now. Nothing to copy on a file system without
+// access lists. Not, and `to` left as it was, when `from` has an integrity label of its own, which
+// only the file itself can keep (see FileMetadata_win.cpp).
+[[nodiscard]] IoResult<bool> CopyAccessList(std::intptr_t from, std::intptr_t to);
 
 }  // namespace kestrove::platform

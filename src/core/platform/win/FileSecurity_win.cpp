@@ -87,8 +87,16 @@ void* OwnerOnlySecurityAttributes() {
     return ownerOnly.attributes();
 }
 
-IoStatus CopyOwner(std::intptr_t from, std::intptr_t to, bool& copied) {
-    copied = false;
+namespace {
+
+// What CopyOwner and CopyAccessList return when the system had nothing to say against it.
+IoResult<bool> Copied(bool copied) {
+    return {std::nullopt, copied};
+}
+
+}  // namespace
+
+IoResult<bool> CopyOwner(std::intptr_t from, std::intptr_t to) {
     PSID wanted = nullptr;
     PSECURITY_DESCRIPTOR wantedHolder = nullptr;
     DWORD error = win::GetSecurity(AsHandle(from), OWNER_SECURITY_INFORMATION, &wanted, nullptr,
@@ -96,14 +104,12 @@ IoStatus CopyOwner(std::intptr_t from, std::intptr_t to, bool& copied) {
     const SystemDescriptor wantedDescriptor(wantedHolder);
     if (error != ERROR_SUCCESS) {
         if (MeansNoSecurity(error)) {
-            copied = true;  // no owners here: nothing that a new file could lose
-            return std::nullopt;
+            return Copied(true);  // no owners here: nothing that a new file could lose
         }
-        return ErrorFromCode(static_cast<int>(error));
+        return {ErrorFromCode(static_cast<int>(error))};
     }
     if (wanted == nullptr) {
-        copied = true;  // an original without owner has none to lose
-        return std::nullopt;
+        return Copied(true);  // an original without owner has none to lose
     }
     PSID current = nullptr;
     PSECURITY_DESCRIPTOR currentHolder = nullptr;
@@ -111,26 +117,23 @@ IoStatus CopyOwner(std::intptr_t from, std::intptr_t to, bool& copied) {
                              nullptr, &currentHolder);
     const SystemDescriptor currentDescriptor(currentHolder);
     if (error == ERROR_SUCCESS && current != nullptr && EqualSid(wanted, current)) {
-        copied = true;
-        return std::nullopt;
+        return Copied(true);
     }
     error = win::SetSecurity(AsHandle(to), OWNER_SECURITY_INFORMATION, wanted, nullptr, nullptr,
                              nullptr);
     if (error == ERROR_SUCCESS) {
-        copied = true;
-        return std::nullopt;
+        return Copied(true);
     }
     // Not allowed, or not possible on a file that has an owner to read: the file is rewritten
     // in place instead, and keeps its owner.
     if (error == ERROR_INVALID_OWNER || error == ERROR_ACCESS_DENIED ||
         error == ERROR_PRIVILEGE_NOT_HELD || MeansNoSecurity(error)) {
-        return std::nullopt;
+        return Copied(false);
     }
-    return ErrorFromCode(static_cast<int>(error));
+    return {ErrorFromCode(static_cast<int>(error))};
 }
 
-IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to, bool& copied) {
-    copied = false;
+IoResult<bool> CopyAccessList(std::intptr_t from, std::intptr_t to) {
     PACL list = nullptr;
     PSECURITY_DESCRIPTOR holder = nullptr;
     DWORD error = win::GetSecurity(AsHandle(from), DACL_SECURITY_INFORMATION, nullptr, nullptr,
@@ -138,10 +141,9 @@ IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to, bool& copied) {
     const SystemDescriptor descriptor(holder);
     if (error != ERROR_SUCCESS) {
         if (MeansNoSecurity(error)) {
-            copied = true;  // no access lists here: nothing that a new file could lose
-            return std::nullopt;
+            return Copied(true);  // no access lists here: nothing that a new file could lose
         }
-        return ErrorFromCode(static_cast<int>(error));
+        return {ErrorFromCode(static_cast<int>(error))};
     }
     // Asked on its own: a file system that keeps access lists but no labels refuses the question.
     PACL label = nullptr;
@@ -150,19 +152,18 @@ IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to, bool& copied) {
                              &label, &labelHolder);
     const SystemDescriptor labelDescriptor(labelHolder);
     if (error != ERROR_SUCCESS && !MeansNoSecurity(error)) {
-        return ErrorFromCode(static_cast<int>(error));
+        return {ErrorFromCode(static_cast<int>(error))};
     }
     if (error == ERROR_SUCCESS && HasOwnLabel(label)) {
-        return std::nullopt;
+        return Copied(false);
     }
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     if (!GetSecurityDescriptorControl(holder, &control, &revision)) {
-        return ErrorFromCode(static_cast<int>(GetLastError()));
+        return {ErrorFromCode(static_cast<int>(GetLastError()))};
     }
     if ((control & SE_DACL_PRESENT) == 0) {
-        copied = true;  // the file system keeps no access list for it
-        return std::nullopt;
+        return Copied(true);  // the file system keeps no access list for it
     }
     // Unprotected, the inherited entries come from the folder again, which is the same folder.
     const SECURITY_INFORMATION what =
@@ -171,10 +172,9 @@ IoStatus CopyAccessList(std::intptr_t from, std::intptr_t to, bool& copied) {
                                             : UNPROTECTED_DACL_SECURITY_INFORMATION);
     error = win::SetSecurity(AsHandle(to), what, nullptr, nullptr, list, nullptr);
     if (error != ERROR_SUCCESS) {
-        return ErrorFromCode(static_cast<int>(error));
+        return {ErrorFromCode(static_cast<int>(error))};
     }
-    copied = true;
-    return std::nullopt;
+    return Copied(true);
 }
 
 }  // namespace kestrove::platform

@@ -287,9 +287,7 @@ IoStatus OpenTargetForWriting(TargetFile& target) {
 }
 
 IoResult<bool> AdoptOwner(const TargetFile& target, NativeFile& temp) {
-    IoResult<bool> adopted;
-    adopted.failure = CopyOwner(target.file.handle(), temp.handle(), adopted.value);
-    return adopted;
+    return CopyOwner(target.file.handle(), temp.handle());
 }
 
 IoStatus ReplaceWithTemporary(TemporaryFile& temp, const std::filesystem::path& realPath,
