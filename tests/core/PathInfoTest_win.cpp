@@ -122,8 +122,9 @@ TEST(RealPathWindows, OpenTargetAndRealPathOfAgreeHoweverTheFileIsNamed) {
     EXPECT_NE(first.device, 0u);
 }
 
-// The system's own words, in wide characters, without the line break the system ends them with.
-TEST(SystemErrorTextWindows, SystemWordsWithoutLineBreakAndANumberWhereThereAreNone) {
+// The system's own words, in wide characters, without the line break the system ends them with;
+// nothing for a number it has no words for (the windows say the number then).
+TEST(SystemErrorTextWindows, SystemWordsWithoutLineBreakAndNothingWhereThereAreNone) {
     for (const int code :
          {kFileNotFound, kPathNotFound, testing::kAccessDenied, testing::kSharingViolation}) {
         const std::u16string text = SystemErrorText(code);
@@ -133,7 +134,7 @@ TEST(SystemErrorTextWindows, SystemWordsWithoutLineBreakAndANumberWhereThereAreN
         EXPECT_NE(text.find_first_not_of(u" 0123456789"), std::u16string::npos) << code;
     }
     EXPECT_NE(SystemErrorText(kFileNotFound), SystemErrorText(kPathNotFound));
-    EXPECT_EQ(SystemErrorText(0x2A5F3E91), u"系统错误 710885009");
+    EXPECT_TRUE(SystemErrorText(0x2A5F3E91).empty());
 }
 
 }  // namespace
