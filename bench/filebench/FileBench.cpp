@@ -9,15 +9,17 @@
 //   kestrove-filebench small FOLDER KEY [COUNT] COUNT files of 4 KiB: written with fsync each,
 //                                               then encrypted one by one; files per second
 //   kestrove-filebench folder DIR KEY [RUNS]    a whole folder drop through the drop worker
-//                                               against the unflushed rewrite and one flush per
-//                                               file, interleaved (DIR is made with 10,000
-//                                               files of 4 KiB in 100 folders when missing)
+//                                               against an unflushed rewrite in place, the
+//                                               unflushed rewrite through a temporary file, one
+//                                               flush per file and ccrypt -e -r, interleaved
+//                                               (DIR is made with 10,000 files of 4 KiB in 100
+//                                               folders when missing)
 //   kestrove-filebench million DIR KEY          1,000,000 files in 10,000 folders (made when
 //                                               missing) dropped and dropped back; the time and
 //                                               the peak memory of each drop
 //
-// Goals: compare ratio <= 1.10 on a 1 GiB file with peak memory <= 16 MiB; small >= 2000 files/s;
-// folder: ours <= 1.5x the unflushed rewrite and >= 10x faster than one flush per file.
+// Goals: compare ratio <= 1.05 on a 1 GiB file with a peak memory of a few MiB; folder: ours
+// <= 2x ccrypt and <= 1.3x the unflushed rewrite in place; million: peak memory < 150 MiB.
 
 #include <fcntl.h>
 #include <sys/resource.h>
