@@ -14,10 +14,11 @@ namespace kestrove::detail {
 
 FileOutcome Transformer::RewriteInPlace(TargetFile& target) {
     StagedFile undo;  // removed on the way out unless kept
-    StreamResult saved;
-    if (IoStatus failure = SaveOldContent(target, undo, saved)) {
-        return Failed(*failure);
+    const IoResult<StreamResult> saving = SaveOldContent(target, undo);
+    if (saving.failure) {
+        return Failed(*saving.failure);
     }
+    const StreamResult& saved = saving.value;
     if (saved.end != StreamEnd::Finished) {
         return Outcome(saved);
     }
@@ -42,31 +43,31 @@ FileOutcome Transformer::RewriteInPlace(TargetFile& target) {
 }
 
 // The old content and the record after it into a new undo file beside the file, synced, then
-// marked as the undo file of this file. A failure returned, or a stop in saved, leaves the file
-// untouched.
-IoStatus Transformer::SaveOldContent(TargetFile& target, StagedFile& undo, StreamResult& saved) {
+// marked as the undo file of this file. A failure, or a stop in the stream's result, leaves the
+// file untouched.
+IoResult<StreamResult> Transformer::SaveOldContent(TargetFile& target, StagedFile& undo) {
     if (IoStatus failure = platform::CreateTemporaryBeside(target.realPath, undo.temp)) {
-        return failure;
+        return {failure};
     }
-    saved = Stream(target.file, undo.temp.file, WriteStage::Backup, kToEnd);
+    const StreamResult saved = Stream(target.file, undo.temp.file, WriteStage::Backup, kToEnd);
     if (saved.end == StreamEnd::Failed) {
-        return saved.error;
+        return {saved.error};
     }
     if (saved.end == StreamEnd::Stopped) {
-        return std::nullopt;
+        return {std::nullopt, saved};
     }
     // What was saved is what is rewritten, whatever the file's length was when it was opened.
     const UndoRecordBytes record = EncodeUndoRecord(
         {m_direction, m_table.key(), saved.done, target.fileIndex, platform::CurrentProcess()});
     if (IoStatus failure =
             Write(WriteStage::Backup, undo.temp.file, saved.done, record.data(), record.size())) {
-        return failure;
+        return {failure};
     }
     if (IoStatus failure = undo.temp.file.Sync()) {
-        return failure;
+        return {failure};
     }
     // Only a complete, synced copy carries the name that tells the next run to put it back.
-    return platform::MarkAsUndo(undo.temp, target.fileIndex);
+    return {platform::MarkAsUndo(undo.temp, target.fileIndex), saved};
 }
 
 // The rewrite is complete and durable and its copy committed: the copy goes. One that cannot be

@@ -19,6 +19,7 @@
 namespace kestrove::detail {
 
 using platform::IoError;
+using platform::IoResult;
 using platform::IoStatus;
 using platform::NativeFile;
 using platform::TargetFile;
@@ -69,7 +70,7 @@ class Transformer {
     IoStatus OpenSettled(TargetFile& target);
     IoStatus ReadSmall(TargetFile& target, SmallFile& small);
     FileOutcome RewriteInPlace(TargetFile& target);
-    IoStatus SaveOldContent(TargetFile& target, StagedFile& undo, StreamResult& saved);
+    IoResult<StreamResult> SaveOldContent(TargetFile& target, StagedFile& undo);
     FileOutcome DropUndo(StagedFile& undo, const TargetFile& target);
     FileOutcome PutBack(TargetFile& target, StagedFile& undo, std::uint64_t touched,
                         const IoStatus& failure);

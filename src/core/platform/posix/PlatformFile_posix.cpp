@@ -87,26 +87,33 @@ IoStatus RequireRegular(const struct stat& info) {
 // Opens realPath, which was examined as `examined`, and checks that the file opened is still that
 // regular file: the name may have been replaced in between. O_NONBLOCK keeps a FIFO or device that
 // took the name from blocking the open; it is cleared again for the regular file.
-IoStatus OpenExamined(const std::filesystem::path& realPath, int access,
-                      const struct stat& examined, NativeFile& file, struct stat& opened) {
+struct Examined {
+    IoStatus failure;
+    NativeFile file;
+    struct stat info {};
+};
+
+Examined OpenExamined(const std::filesystem::path& realPath, int access,
+                      const struct stat& examined) {
+    Examined opened;
     const int fd =
         posix::Open(realPath.c_str(), access | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
-        return LastError();
+        opened.failure = LastError();
+        return opened;
     }
     NativeFile candidate(fd);
-    if (posix::Fstat(fd, &opened) != 0) {
-        return LastError();
+    if (posix::Fstat(fd, &opened.info) != 0) {
+        opened.failure = LastError();
+    } else if (IoStatus notRegular = RequireRegular(opened.info)) {
+        opened.failure = notRegular;
+    } else if (opened.info.st_dev != examined.st_dev || opened.info.st_ino != examined.st_ino) {
+        opened.failure = Failure::Of(Problem::ReplacedWhileOpened);
+    } else {
+        // O_NONBLOCK means nothing for a regular file's reads and writes: it stays.
+        opened.file = std::move(candidate);
     }
-    if (IoStatus notRegular = RequireRegular(opened)) {
-        return notRegular;
-    }
-    if (opened.st_dev != examined.st_dev || opened.st_ino != examined.st_ino) {
-        return Failure::Of(Problem::ReplacedWhileOpened);
-    }
-    // O_NONBLOCK means nothing for a regular file's reads and writes: it stays.
-    file = std::move(candidate);
-    return std::nullopt;
+    return opened;
 }
 
 void Describe(const struct stat& info, TargetFile& target) {
@@ -244,12 +251,13 @@ IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
     if (IoStatus notRegular = RequireRegular(examined)) {
         return notRegular;
     }
-    struct stat opened {};
-    if (IoStatus failure = OpenExamined(realPath, O_RDONLY, examined, target.file, opened)) {
-        return failure;
+    Examined opened = OpenExamined(realPath, O_RDONLY, examined);
+    if (opened.failure) {
+        return opened.failure;
     }
+    target.file = std::move(opened.file);
     target.realPath = std::move(realPath);
-    Describe(opened, target);
+    Describe(opened.info, target);
     return std::nullopt;
 }
 
@@ -262,13 +270,12 @@ IoStatus OpenTargetForWriting(TargetFile& target) {
     if ((current.st_mode & kAnyWriteBit) == 0) {
         return ErrorFromCode(EACCES);
     }
-    NativeFile writable;
-    struct stat opened {};
-    if (IoStatus failure = OpenExamined(target.realPath, O_RDWR, current, writable, opened)) {
-        return failure;
+    Examined opened = OpenExamined(target.realPath, O_RDWR, current);
+    if (opened.failure) {
+        return opened.failure;
     }
-    target.file = std::move(writable);
-    Describe(opened, target);
+    target.file = std::move(opened.file);
+    Describe(opened.info, target);
     return std::nullopt;
 }
 

@@ -23,30 +23,31 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
 
 // Only a regular file on a disk gets through: folders, consoles, printers and pipes are refused
 // from their type alone, before anything is read from them.
-IoStatus RequireRegular(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
+IoResult<BY_HANDLE_FILE_INFORMATION> RequireRegular(HANDLE handle) {
     switch (win::FileType(handle)) {
         case FILE_TYPE_DISK:
             break;
         case FILE_TYPE_UNKNOWN:
             if (GetLastError() != NO_ERROR) {
-                return LastError();
+                return {LastError()};
             }
-            return Failure::NotRegular(std::filesystem::file_type::unknown);
+            return {Failure::NotRegular(std::filesystem::file_type::unknown)};
         case FILE_TYPE_CHAR:
-            return Failure::NotRegular(std::filesystem::file_type::character);
+            return {Failure::NotRegular(std::filesystem::file_type::character)};
         case FILE_TYPE_PIPE:
-            return Failure::NotRegular(std::filesystem::file_type::fifo);
+            return {Failure::NotRegular(std::filesystem::file_type::fifo)};
         default:
-            return Failure::NotRegular(std::filesystem::file_type::unknown);
+            return {Failure::NotRegular(std::filesystem::file_type::unknown)};
     }
+    BY_HANDLE_FILE_INFORMATION info{};
     if (!win::Describe(handle, &info)) {
-        return LastError();
+        return {LastError()};
     }
     // Windows has no error of its own for a folder opened as a file; it would say "access denied".
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return Failure::NotRegular(std::filesystem::file_type::directory);
+        return {Failure::NotRegular(std::filesystem::file_type::directory)};
     }
-    return std::nullopt;
+    return {std::nullopt, info};
 }
 
 IoStatus RefuseReadOnly(DWORD attributes) {
@@ -61,22 +62,34 @@ IoStatus RefuseReadOnly(DWORD attributes) {
 // Opens realPath, which was examined as `examined`, and checks that the file opened is still that
 // file: the name may have been given to another file in between. Others may go on reading it,
 // but nobody may write it, rename it or delete it while it is open here.
-IoStatus OpenExamined(const std::filesystem::path& realPath, DWORD access,
-                      const BY_HANDLE_FILE_INFORMATION& examined, NativeFile& file,
-                      BY_HANDLE_FILE_INFORMATION& opened) {
+struct Examined {
+    IoStatus failure;
+    NativeFile file;
+    BY_HANDLE_FILE_INFORMATION info{};
+};
+
+Examined OpenExamined(const std::filesystem::path& realPath, DWORD access,
+                      const BY_HANDLE_FILE_INFORMATION& examined) {
+    Examined opened;
     NativeFile candidate = Adopt(win::Open(ApiPath(realPath), access, FILE_SHARE_READ, nullptr,
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
     if (!candidate.isOpen()) {
-        return LastError();
+        opened.failure = LastError();
+        return opened;
     }
-    if (IoStatus notRegular = RequireRegular(AsHandle(candidate.handle()), opened)) {
-        return notRegular;
+    const IoResult<BY_HANDLE_FILE_INFORMATION> regular =
+        RequireRegular(AsHandle(candidate.handle()));
+    if (regular.failure) {
+        opened.failure = regular.failure;
+        return opened;
     }
-    if (!SameFile(opened, examined)) {
-        return Failure::Of(Problem::ReplacedWhileOpened);
+    if (!SameFile(regular.value, examined)) {
+        opened.failure = Failure::Of(Problem::ReplacedWhileOpened);
+        return opened;
     }
-    file = std::move(candidate);
-    return std::nullopt;
+    opened.file = std::move(candidate);
+    opened.info = regular.value;
+    return opened;
 }
 
 void Describe(const BY_HANDLE_FILE_INFORMATION& info, TargetFile& target) {
@@ -118,21 +131,20 @@ bool MeansNoFinalPath(int code) {
 // Where the system has no name for that, the path is taken as given as long as its last name is
 // not a link: links to folders on its way lead into the same folder, which is all that matters
 // for a file put in its place by a rename within its folder.
-IoStatus RealPathBehind(const NativeFile& file, const std::filesystem::path& path,
-                        std::filesystem::path& realPath) {
-    IoStatus failure = FinalPathOf(file.handle(), realPath);
-    if (!failure || !MeansNoFinalPath(failure->code)) {
-        return failure;
+IoResult<std::filesystem::path> RealPathBehind(const NativeFile& file,
+                                               const std::filesystem::path& path) {
+    IoResult<std::filesystem::path> real = FinalPathOf(file.handle());
+    if (!real.failure || !MeansNoFinalPath(real.failure->code)) {
+        return real;
     }
     WIN32_FILE_ATTRIBUTE_DATA named{};
     if (!win::AttributesEx(ApiPath(path), &named)) {
-        return LastError();
+        return {LastError()};
     }
     if ((named.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return failure;
+        return real;
     }
-    realPath = DisplayPath(ApiPath(path));
-    return std::nullopt;
+    return {std::nullopt, DisplayPath(ApiPath(path))};
 }
 
 }  // namespace
@@ -213,9 +225,7 @@ IoResult<std::filesystem::path> RealPathOf(const std::filesystem::path& path) {
     if (!file.isOpen()) {
         return {LastError()};
     }
-    IoResult<std::filesystem::path> real;
-    real.failure = RealPathBehind(file, path, real.value);
-    return real;
+    return RealPathBehind(file, path);
 }
 
 IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
@@ -227,18 +237,18 @@ IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
     if (!file.isOpen()) {
         return LastError();
     }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (IoStatus notRegular = RequireRegular(AsHandle(file.handle()), info)) {
-        return notRegular;
+    const IoResult<BY_HANDLE_FILE_INFORMATION> regular = RequireRegular(AsHandle(file.handle()));
+    if (regular.failure) {
+        return regular.failure;
     }
     // Where the new content must go: a link is never replaced by a file.
-    std::filesystem::path realPath;
-    if (IoStatus failure = RealPathBehind(file, path, realPath)) {
-        return failure;
+    IoResult<std::filesystem::path> real = RealPathBehind(file, path);
+    if (real.failure) {
+        return real.failure;
     }
     target.file = std::move(file);
-    target.realPath = std::move(realPath);
-    Describe(info, target);
+    target.realPath = std::move(real.value);
+    Describe(regular.value, target);
     return std::nullopt;
 }
 
@@ -248,17 +258,17 @@ IoStatus ExamineTarget(const std::filesystem::path& path, TargetFile& target) {
     if (!file.isOpen()) {
         return LastError();
     }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (IoStatus notRegular = RequireRegular(AsHandle(file.handle()), info)) {
-        return notRegular;
+    const IoResult<BY_HANDLE_FILE_INFORMATION> regular = RequireRegular(AsHandle(file.handle()));
+    if (regular.failure) {
+        return regular.failure;
     }
-    std::filesystem::path realPath;
-    if (IoStatus failure = RealPathBehind(file, path, realPath)) {
-        return failure;
+    IoResult<std::filesystem::path> real = RealPathBehind(file, path);
+    if (real.failure) {
+        return real.failure;
     }
     target.file.Close();
-    target.realPath = std::move(realPath);
-    Describe(info, target);
+    target.realPath = std::move(real.value);
+    Describe(regular.value, target);
     return std::nullopt;
 }
 
@@ -272,17 +282,15 @@ IoStatus OpenTargetForWriting(TargetFile& target) {
     }
     // The reading handle lets nobody write, this process included.
     target.file.Close();
-    NativeFile writable;
-    BY_HANDLE_FILE_INFORMATION opened{};
-    if (IoStatus failure = OpenExamined(target.realPath, GENERIC_READ | GENERIC_WRITE, current,
-                                        writable, opened)) {
-        return failure;
+    Examined opened = OpenExamined(target.realPath, GENERIC_READ | GENERIC_WRITE, current);
+    if (opened.failure) {
+        return opened.failure;
     }
-    if (IoStatus readOnly = RefuseReadOnly(opened.dwFileAttributes)) {
+    if (IoStatus readOnly = RefuseReadOnly(opened.info.dwFileAttributes)) {
         return readOnly;
     }
-    target.file = std::move(writable);
-    Describe(opened, target);
+    target.file = std::move(opened.file);
+    Describe(opened.info, target);
     return std::nullopt;
 }
 

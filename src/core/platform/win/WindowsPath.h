@@ -24,6 +24,6 @@ namespace kestrove::platform {
 
 // Where the open file or folder behind handle really is, every link resolved: under its drive
 // letter or share, or under the volume's GUID name where the volume has neither.
-[[nodiscard]] IoStatus FinalPathOf(std::intptr_t handle, std::filesystem::path& path);
+[[nodiscard]] IoResult<std::filesystem::path> FinalPathOf(std::intptr_t handle);
 
 }  // namespace kestrove::platform

@@ -65,40 +65,37 @@ std::filesystem::path DisplayPath(const std::wstring& reported) {
 namespace {
 
 // The final path in the given form: a drive letter or a share, or the volume's GUID.
-IoStatus FinalPathIn(HANDLE handle, DWORD form, std::wstring& path) {
+IoResult<std::wstring> FinalPathIn(HANDLE handle, DWORD form) {
     std::wstring buffer(MAX_PATH, L'\0');
     for (int attempt = 0; attempt < 4; ++attempt) {
         const DWORD length = win::FinalPathName(
             handle, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED | form);
         if (length == 0) {
-            return ErrorFromCode(static_cast<int>(GetLastError()));
+            return {ErrorFromCode(static_cast<int>(GetLastError()))};
         }
         if (length < buffer.size()) {
             buffer.resize(length);
-            path = std::move(buffer);
-            return std::nullopt;
+            return {std::nullopt, std::move(buffer)};
         }
         // Too small: length is the size needed, terminator included.
         buffer.resize(length);
     }
-    return ErrorFromCode(ERROR_FILENAME_EXCED_RANGE);
+    return {ErrorFromCode(ERROR_FILENAME_EXCED_RANGE)};
 }
 
 }  // namespace
 
-IoStatus FinalPathOf(std::intptr_t handle, std::filesystem::path& path) {
+IoResult<std::filesystem::path> FinalPathOf(std::intptr_t handle) {
     const auto file = reinterpret_cast<HANDLE>(handle);
-    std::wstring found;
-    IoStatus failure = FinalPathIn(file, VOLUME_NAME_DOS, found);
+    IoResult<std::wstring> found = FinalPathIn(file, VOLUME_NAME_DOS);
     // A volume mounted without a drive letter has no such name; its GUID name leads there too.
-    if (failure && failure->code == ERROR_PATH_NOT_FOUND) {
-        failure = FinalPathIn(file, VOLUME_NAME_GUID, found);
+    if (found.failure && found.failure->code == ERROR_PATH_NOT_FOUND) {
+        found = FinalPathIn(file, VOLUME_NAME_GUID);
     }
-    if (failure) {
-        return failure;
+    if (found.failure) {
+        return {found.failure};
     }
-    path = DisplayPath(found);
-    return std::nullopt;
+    return {std::nullopt, DisplayPath(found.value)};
 }
 
 }  // namespace kestrove::platform
