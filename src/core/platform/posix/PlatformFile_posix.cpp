@@ -58,22 +58,6 @@ void ReleaseInBackground(int fd) {
     }
 }
 
-std::filesystem::file_type TypeOfMode(mode_t mode) {
-    if (S_ISFIFO(mode)) {
-        return std::filesystem::file_type::fifo;
-    }
-    if (S_ISSOCK(mode)) {
-        return std::filesystem::file_type::socket;
-    }
-    if (S_ISCHR(mode)) {
-        return std::filesystem::file_type::character;
-    }
-    if (S_ISBLK(mode)) {
-        return std::filesystem::file_type::block;
-    }
-    return std::filesystem::file_type::unknown;
-}
-
 IoStatus RequireRegular(const struct stat& info) {
     if (S_ISREG(info.st_mode)) {
         return std::nullopt;
@@ -81,7 +65,7 @@ IoStatus RequireRegular(const struct stat& info) {
     if (S_ISDIR(info.st_mode)) {
         return ErrorFromCode(EISDIR);
     }
-    return Failure::NotRegular(TypeOfMode(info.st_mode));
+    return Failure::NotRegular(posix::TypeOfMode(info.st_mode));
 }
 
 // Opens realPath, which was examined as `examined`, and checks that the file opened is still that

@@ -72,4 +72,27 @@ int RemoveAttribute(int fd, const char* name);
 // Closes a descriptor. Never retried: on Linux the descriptor is gone even when close says EINTR.
 void Close(int fd);
 
+// The kind of file a stat's mode says.
+[[nodiscard]] inline std::filesystem::file_type TypeOfMode(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return std::filesystem::file_type::directory;
+    }
+    if (S_ISREG(mode)) {
+        return std::filesystem::file_type::regular;
+    }
+    if (S_ISFIFO(mode)) {
+        return std::filesystem::file_type::fifo;
+    }
+    if (S_ISSOCK(mode)) {
+        return std::filesystem::file_type::socket;
+    }
+    if (S_ISCHR(mode)) {
+        return std::filesystem::file_type::character;
+    }
+    if (S_ISBLK(mode)) {
+        return std::filesystem::file_type::block;
+    }
+    return std::filesystem::file_type::unknown;
+}
+
 }  // namespace kestrove::platform::posix

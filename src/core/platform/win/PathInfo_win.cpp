@@ -65,14 +65,6 @@ PathInfo ClassifyPath(const std::filesystem::path& path) {
     return {KindOfAttributes(info.dwFileAttributes), {}};
 }
 
-std::optional<FileId> IdentifyFile(const std::filesystem::path& path) {
-    const platform::IoResult<FileId> identity = platform::IdentityOf(path);
-    if (identity.failure) {
-        return std::nullopt;
-    }
-    return identity.value;
-}
-
 namespace platform {
 
 IoResult<FileId> IdentityOf(const std::filesystem::path& path) {

@@ -147,6 +147,23 @@ IoResult<std::filesystem::path> RealPathBehind(const NativeFile& file,
     return {std::nullopt, DisplayPath(ApiPath(path))};
 }
 
+// What the file opened as path is and where its new content must go (a link is never replaced by
+// a file), into target, unless it is not a regular file; the file itself stays the caller's.
+IoStatus DescribeOpened(const NativeFile& file, const std::filesystem::path& path,
+                        TargetFile& target) {
+    const IoResult<BY_HANDLE_FILE_INFORMATION> regular = RequireRegular(AsHandle(file.handle()));
+    if (regular.failure) {
+        return regular.failure;
+    }
+    IoResult<std::filesystem::path> real = RealPathBehind(file, path);
+    if (real.failure) {
+        return real.failure;
+    }
+    target.realPath = std::move(real.value);
+    Describe(regular.value, target);
+    return std::nullopt;
+}
+
 }  // namespace
 
 bool IsNotFound(const IoError& error) {
@@ -237,18 +254,10 @@ IoStatus OpenTarget(const std::filesystem::path& path, TargetFile& target) {
     if (!file.isOpen()) {
         return LastError();
     }
-    const IoResult<BY_HANDLE_FILE_INFORMATION> regular = RequireRegular(AsHandle(file.handle()));
-    if (regular.failure) {
-        return regular.failure;
-    }
-    // Where the new content must go: a link is never replaced by a file.
-    IoResult<std::filesystem::path> real = RealPathBehind(file, path);
-    if (real.failure) {
-        return real.failure;
+    if (IoStatus failure = DescribeOpened(file, path, target)) {
+        return failure;
     }
     target.file = std::move(file);
-    target.realPath = std::move(real.value);
-    Describe(regular.value, target);
     return std::nullopt;
 }
 
@@ -258,17 +267,10 @@ IoStatus ExamineTarget(const std::filesystem::path& path, TargetFile& target) {
     if (!file.isOpen()) {
         return LastError();
     }
-    const IoResult<BY_HANDLE_FILE_INFORMATION> regular = RequireRegular(AsHandle(file.handle()));
-    if (regular.failure) {
-        return regular.failure;
-    }
-    IoResult<std::filesystem::path> real = RealPathBehind(file, path);
-    if (real.failure) {
-        return real.failure;
+    if (IoStatus failure = DescribeOpened(file, path, target)) {
+        return failure;
     }
     target.file.Close();
-    target.realPath = std::move(real.value);
-    Describe(regular.value, target);
     return std::nullopt;
 }
 
