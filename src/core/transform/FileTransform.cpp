@@ -90,9 +90,11 @@ StageEnd Transformer::Stage(TargetFile& target, StagedFile& staged, SmallFile* s
         return finished(Failed(*failure));
     }
     if (small != nullptr && target.size <= m_settings.smallUpTo) {
-        if (IoStatus failure = ReadSmall(target, *small)) {
-            return finished(Failed(*failure));
+        IoResult<SmallFile> read = ReadSmall(target);
+        if (read.failure) {
+            return finished(Failed(*read.failure));
         }
+        *small = std::move(read.value);
         return StageEnd::Small;
     }
     const std::uint64_t blockSize = std::max<std::size_t>(m_settings.blockSize, 1);
@@ -128,14 +130,15 @@ StageEnd Transformer::Stage(TargetFile& target, StagedFile& staged, SmallFile* s
 }
 
 // The whole content of a small file and its transform, the file kept open for writing.
-IoStatus Transformer::ReadSmall(TargetFile& target, SmallFile& small) {
+IoResult<SmallFile> Transformer::ReadSmall(TargetFile& target) {
+    SmallFile small;
     small.old.resize(static_cast<std::size_t>(target.size));
     std::size_t done = 0;
     while (done < small.old.size()) {
         const auto [failure, got] =
             target.file.ReadAt(done, small.old.data() + done, small.old.size() - done);
         if (failure) {
-            return failure;
+            return {failure};
         }
         if (got == 0) {
             break;  // shorter than it was a moment ago: what is there is what is rewritten
@@ -148,7 +151,7 @@ IoStatus Transformer::ReadSmall(TargetFile& target, SmallFile& small) {
     m_table.Apply(m_direction, small.fresh.data(), small.fresh.size(), 1);
     small.path = m_path;
     small.target = std::move(target);
-    return std::nullopt;
+    return {std::nullopt, std::move(small)};
 }
 
 StreamResult Transformer::Stream(NativeFile& from, NativeFile& to, WriteStage stage,

@@ -68,7 +68,7 @@ class Transformer {
 
   private:
     IoStatus OpenSettled(TargetFile& target);
-    IoStatus ReadSmall(TargetFile& target, SmallFile& small);
+    IoResult<SmallFile> ReadSmall(TargetFile& target);
     FileOutcome RewriteInPlace(TargetFile& target);
     IoResult<StreamResult> SaveOldContent(TargetFile& target, StagedFile& undo);
     FileOutcome DropUndo(StagedFile& undo, const TargetFile& target);
