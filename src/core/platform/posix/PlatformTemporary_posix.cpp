@@ -90,10 +90,8 @@ IoStatus RenameHeld(TemporaryFile& temp, std::filesystem::path renamed) {
 // directly, not through the file layer's calls: it is bookkeeping, not a user's file.
 std::optional<std::uint64_t> StartOfProcess(std::uint64_t id, bool* gone = nullptr) {
     const std::string path = "/proc/" + std::to_string(id) + "/stat";
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd =
+        posix::UntilNotInterrupted([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
     if (fd < 0) {
         if (gone != nullptr && errno == ENOENT && ::access("/proc/self/stat", F_OK) == 0) {
             *gone = true;
@@ -101,10 +99,8 @@ std::optional<std::uint64_t> StartOfProcess(std::uint64_t id, bool* gone = nullp
         return std::nullopt;
     }
     char text[1024];
-    ssize_t got = -1;
-    do {
-        got = ::read(fd, text, sizeof text - 1);
-    } while (got < 0 && errno == EINTR);
+    const ssize_t got =
+        posix::UntilNotInterrupted([&] { return ::read(fd, text, sizeof text - 1); });
     ::close(fd);
     if (got <= 0) {
         return std::nullopt;

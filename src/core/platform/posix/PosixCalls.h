@@ -17,23 +17,28 @@
 
 namespace kestrove::platform::posix {
 
-// Makes call (returning -1 with errno on failure) until it is not interrupted by a signal; an
-// injected fault takes the place of the call it falls on, so an injected EINTR is retried too.
+// Makes call (returning -1 with errno on failure) until it is not interrupted by a signal.
 template <typename Call>
-auto Retried(SystemCall kind, Call&& call) -> decltype(call()) {
+auto UntilNotInterrupted(Call&& call) -> decltype(call()) {
     for (;;) {
-        if (const int fault = InjectedFault(kind)) {
-            errno = fault;
-        } else {
-            const auto result = call();
-            if (result != -1) {
-                return result;
-            }
-        }
-        if (errno != EINTR) {
-            return -1;
+        const auto result = call();
+        if (result != -1 || errno != EINTR) {
+            return result;
         }
     }
+}
+
+// The same for a call of the file layer: an injected fault takes the place of the call it falls
+// on, so an injected EINTR is retried too.
+template <typename Call>
+auto Retried(SystemCall kind, Call&& call) -> decltype(call()) {
+    return UntilNotInterrupted([&]() -> decltype(call()) {
+        if (const int fault = InjectedFault(kind)) {
+            errno = fault;
+            return -1;
+        }
+        return call();
+    });
 }
 
 int Open(const char* path, int flags, mode_t mode = 0);
